@@ -1,0 +1,769 @@
+/*
+ * vokoem: the numbered codes of the interface.
+ *
+ * Every family of codes is kept as one list, one row a line, in ascending code order:
+ *   SV_ERROR_LIST(X)      X(code, NAME, "sentence")  error codes, -1 upward
+ *   SV_QUERY_LIST(X)      X(code, NAME)              query codes of sv_query()
+ *   SV_OPTION_LIST(X)     X(code, NAME)              option codes
+ *   SV_MASTER_LIST(X)     X(code, NAME)              master (transport control) commands
+ *   SV_VTRSLAVE_LIST(X)   X(code, NAME)              VTR slave parameters
+ *   SV_MATRIX_LIST(X)     X(code, NAME)              colour matrices
+ *   SV_MATRIXTYPE_LIST(X) X(code, NAME)              matrix types
+ * The enums below are made from these lists; the error and name tables of the library are
+ * made from the same lists, so a code, its name and its text cannot drift apart.
+ *
+ * The text of an error code is its name, ". " and the sentence; SV_ACTIVE and SV_OK carry
+ * an empty sentence and their text is the bare name. Codes missing from the error list have
+ * no row and share the text of the terminator, SV_ERROR_TEXT_TERMINATOR.
+ *
+ * The header is plain C.
+ */
+#ifndef VOKOEM_VOKOEM_CODES_H
+#define VOKOEM_VOKOEM_CODES_H
+
+/* The code of the error table's last row; no error code of that number exists. */
+#define SV_ERROR_TEXT_TERMINATOR 243
+
+/* clang-format off */
+
+/* Error codes: SV_OK, a positive SV_ERROR_ code, or SV_ACTIVE for a request in flight. */
+#define SV_ERROR_LIST(X) \
+  X(-1, SV_ACTIVE, "") \
+  X(0, SV_OK, "") \
+  X(1, SV_ERROR_PARAMETER, "Parameter error.") \
+  X(2, SV_ERROR_MALLOC, "Memory allocation failed.") \
+  X(3, SV_ERROR_NOTIMPLEMENTED, "A not implemented function was called.") \
+  X(4, SV_ERROR_BUFFERSIZE, "Buffer too small.") \
+  X(5, SV_ERROR_NOTEXTSYNC, "No external sync signal.") \
+  X(6, SV_ERROR_VIDEOMODE, "Video mode not valid.") \
+  X(7, SV_ERROR_FILEOPEN, "Opening a file failed.") \
+  X(8, SV_ERROR_FILECREATE, "Creating a file failed.") \
+  X(9, SV_ERROR_DATALOST, "Data was lost.") \
+  X(10, SV_ERROR_SVNULL, "Invalid SV handle.") \
+  X(11, SV_ERROR_SVMAGIC, "Invalid SV magic number.") \
+  X(12, SV_ERROR_FILEREAD, "Reading a file failed.") \
+  X(13, SV_ERROR_FILEWRITE, "Writing a file failed.") \
+  X(14, SV_ERROR_FILECLOSE, "Closing a file failed.") \
+  X(15, SV_ERROR_FILEDIRECT, "Direct file access failed.") \
+  X(16, SV_ERROR_FILESEEK, "Seeking in a file failed.") \
+  X(17, SV_ERROR_FILETRUNCATE, "Truncating a file failed.") \
+  X(18, SV_ERROR_SVJ_FRAMENR, "Frame number not valid.") \
+  X(19, SV_ERROR_SVJ_NULL, "Null frame handle.") \
+  X(20, SV_ERROR_SCSI, "SCSI error.") \
+  X(21, SV_ERROR_TIMECODE, "Timecode not valid, format is 01:00:00:00.") \
+  X(22, SV_ERROR_MASTER, "Master control error.") \
+  X(23, SV_ERROR_MEM_NULL, "Null memory pointer.") \
+  X(24, SV_ERROR_MEM_BUFFERSIZE, "Memory buffer size not valid.") \
+  X(25, SV_ERROR_VIDEOPAGE, "Video page not valid.") \
+  X(26, SV_ERROR_TRANSFER, "Transfer failed.") \
+  X(27, SV_ERROR_NOCARRIER, "No carrier on the input.") \
+  X(28, SV_ERROR_NOGENLOCK, "No genlock.") \
+  X(29, SV_ERROR_NODRAM, "No DRAM present.") \
+  X(30, SV_ERROR_FIRMWARE, "The firmware version is wrong.") \
+  X(31, SV_ERROR_QUANTLOSS, "Quantisation loss.") \
+  X(32, SV_ERROR_RECORD, "Recording failed.") \
+  X(33, SV_ERROR_SLAVE, "Slave control error.") \
+  X(34, SV_ERROR_DISKFORMAT, "Disk format not valid.") \
+  X(35, SV_ERROR_PROGRAM, "Illegal internal state.") \
+  X(36, SV_ERROR_TIMELINE, "Timeline error.") \
+  X(37, SV_ERROR_SCSIDEVICE, "SCSI device error.") \
+  X(38, SV_ERROR_SCSIWRITE, "SCSI write failed.") \
+  X(39, SV_ERROR_SCSIREAD, "SCSI read failed.") \
+  X(40, SV_ERROR_DTM_TIMEOUT, "Timeout in the transfer manager.") \
+  X(41, SV_ERROR_NOTSUPPORTED, "This operation is not supported.") \
+  X(42, SV_ERROR_CLIP_NOTFOUND, "Clip not found.") \
+  X(43, SV_ERROR_CLIP_NAMEEXISTS, "A clip with this name exists already.") \
+  X(44, SV_ERROR_CLIP_NOENTRY, "No free clip entry.") \
+  X(45, SV_ERROR_CLIP_OVERLAP, "Clips overlap.") \
+  X(46, SV_ERROR_CLIPDIR_NOTFOUND, "Clip directory not found.") \
+  X(47, SV_ERROR_CLIPDIR_NAMEEXISTS, "A clip directory with this name exists already.") \
+  X(48, SV_ERROR_CLIPDIR_NOENTRY, "No free clip directory entry.") \
+  X(49, SV_ERROR_CLIPDIR_OVERLAP, "Clip directories overlap.") \
+  X(51, SV_ERROR_FRAME_NOACCESS, "No access to the frame.") \
+  X(52, SV_ERROR_PATTITION_NOENTRY, "No free partition entry.") \
+  X(53, SV_ERROR_PARTITION_NOSPACE, "No space left in the partition.") \
+  X(54, SV_ERROR_PARTITION_NOTLAST, "The partition is not the last one.") \
+  X(55, SV_ERROR_PARTITION_NOTFOUND, "Partition not found.") \
+  X(56, SV_ERROR_PARTITION_INVALID, "Partition not valid.") \
+  X(57, SV_ERROR_AUDIO_SEGMENT, "Audio segment not valid.") \
+  X(58, SV_ERROR_POLL_TASK_ACTIVE, "A poll task is still active.") \
+  X(59, SV_ERROR_HARDWARELOAD, "Hardware failed to load.") \
+  X(60, SV_ERROR_CLIPDIR_NOTEMPTY, "The clip directory is not empty.") \
+  X(61, SV_ERROR_DISABLED, "This function is disabled.") \
+  X(62, SV_ERROR_WRONG_HARDWARE, "Wrong hardware for this operation.") \
+  X(63, SV_ERROR_SYNCMODE, "Sync mode not valid.") \
+  X(64, SV_ERROR_IOMODE, "I/O mode not valid.") \
+  X(65, SV_ERROR_VIDEO_RASTER_TABLE, "Video raster table not valid.") \
+  X(66, SV_ERROR_VIDEO_RASTER_FILE, "Video raster file not valid.") \
+  X(67, SV_ERROR_SYNC_CALCULATION, "Calculation of the sync failed.") \
+  X(68, SV_ERROR_SYNC_OUTPUT, "Sync output not valid.") \
+  X(69, SV_ERROR_FLASH_ERASETIMEOUT, "A timeout during the erase of the flash appeared.") \
+  X(70, SV_ERROR_FLASH_VERIFY, "Verify of the flash after programming failed.") \
+  X(71, SV_ERROR_EPLD_MAGIC, "An EPLD with the wrong magic number detected.") \
+  X(72, SV_ERROR_EPLD_PRODUCT, "An EPLD from the wrong device detected.") \
+  X(73, SV_ERROR_EPLD_CHIP, "An EPLD with the wrong chip ID detected.") \
+  X(74, SV_ERROR_EPLD_VERSION, "An EPLD with the wrong version detected.") \
+  X(75, SV_ERROR_NOTREADY, "The device is not ready.") \
+  X(76, SV_ERROR_NOTDEBUGDRIVER, "This needs the debug driver.") \
+  X(77, SV_ERROR_DRIVER_CONNECTIRQ, "The driver could not connect the interrupt.") \
+  X(78, SV_ERROR_DRIVER_MAPIOSPACE, "The driver could not map the I/O space.") \
+  X(79, SV_ERROR_DRIVER_RESOURCES, "The driver could not get its resources.") \
+  X(80, SV_ERROR_DRIVER_MALLOC, "Memory allocation in the driver failed.") \
+  X(81, SV_ERROR_VSYNCPASSED, "The vertical sync has already passed.") \
+  X(82, SV_ERROR_VSYNCFUTURE, "The vertical sync is too far in the future.") \
+  X(83, SV_ERROR_IOCTL_FAILED, "An ioctl operation failed.") \
+  X(84, SV_ERROR_FIFO_TIMEOUT, "Timeout in the FIFO.") \
+  X(85, SV_ERROR_FIFO_PUTBUFFER, "Putting a FIFO buffer failed.") \
+  X(86, SV_ERROR_SAMPLINGFREQ, "Sampling frequency not valid.") \
+  X(87, SV_ERROR_MMAPFAILED, "Memory mapping failed.") \
+  X(88, SV_ERROR_TIMEOUT, "Timeout.") \
+  X(89, SV_ERROR_CANCELED, "The operation was canceled.") \
+  X(90, SV_ERROR_UNKNOWNFLASH, "This flash chip is not supported by the software.") \
+  X(91, SV_ERROR_WRONG_COLORMODE, "Wrong colour mode.") \
+  X(92, SV_ERROR_DRIVER_HWPATH, "Hardware path of the driver not valid.") \
+  X(93, SV_ERROR_DISPLAYONLY, "The device is display only.") \
+  X(94, SV_ERROR_VTR_OFFLINE, "The VTR is offline.") \
+  X(95, SV_ERROR_VTR_LOCAL, "The VTR is in local mode.") \
+  X(96, SV_ERROR_VTR_SERIAL, "Serial connection to the VTR failed.") \
+  X(97, SV_ERROR_VTR_NAK, "The VTR answered with NAK.") \
+  X(98, SV_ERROR_VTR_GOTOERROR, "The VTR failed to go to the position.") \
+  X(99, SV_ERROR_VTR_NOSTATUS, "No status from the VTR.") \
+  X(100, SV_ERROR_VTR_NOACK, "No acknowledge from the VTR.") \
+  X(101, SV_ERROR_VTR_NOTIMECODE, "No timecode from the VTR.") \
+  X(102, SV_ERROR_VTR_NOTCHANGE, "The VTR did not change its state.") \
+  X(103, SV_ERROR_VTR_TCORDER, "VTR timecodes out of order.") \
+  X(104, SV_ERROR_VTR_TICKORDER, "VTR ticks out of order.") \
+  X(105, SV_ERROR_VTR_EDIT, "VTR edit failed.") \
+  X(106, SV_ERROR_BUFFER_NOTALIGNED, "Buffer not aligned.") \
+  X(107, SV_ERROR_BUFFER_NULL, "Null buffer.") \
+  X(108, SV_ERROR_BUFFER_TOLARGE, "Buffer too large.") \
+  X(109, SV_ERROR_NOTFRAMESTORAGE, "The device is not a frame storage.") \
+  X(110, SV_ERROR_NOTRUNNING, "The device is not running.") \
+  X(111, SV_ERROR_NOHSWTRANSFER, "No host software transfer possible.") \
+  X(112, SV_ERROR_INPUT_VIDEO_NOSIGNAL, "No signal on the video input.") \
+  X(113, SV_ERROR_INPUT_VIDEO_RASTER, "Raster of the video input not valid.") \
+  X(114, SV_ERROR_INPUT_KEY_NOSIGNAL, "No signal on the key input.") \
+  X(115, SV_ERROR_INPUT_KEY_RASTER, "Raster of the key input not valid.") \
+  X(116, SV_ERROR_INPUT_AUDIO_NOAESEBU, "No AES/EBU signal on the audio input.") \
+  X(117, SV_ERROR_TRANSFER_NOAUDIO, "The transfer holds no audio.") \
+  X(118, SV_ERROR_FLASH_ERASEVERIFY, "Verification of the flash erase failed.") \
+  X(119, SV_ERROR_INPUT_AUDIO_FREQUENCY, "Frequency of the audio input not valid.") \
+  X(120, SV_ERROR_INPUT_AUDIO_NOAIV, "No AIV audio on the input.") \
+  X(121, SV_ERROR_CHECKWORD, "Check word not valid.") \
+  X(122, SV_ERROR_CLIPDIR_NOTSELECT, "No clip directory selected.") \
+  X(123, SV_ERROR_EPLD_NOTFOUND, "Could not find the PLD files needed to program the hardware.") \
+  X(124, SV_ERROR_PARAMETER_NEGATIVE, "Negative parameter.") \
+  X(125, SV_ERROR_PARAMETER_TOLARGE, "Parameter too large.") \
+  X(126, SV_ERROR_ALREADY_RUNNING, "Already running.") \
+  X(127, SV_ERROR_WRONG_OS, "Wrong operating system.") \
+  X(128, SV_ERROR_TOMANYAUDIOCHANNELS, "Too many audio channels.") \
+  X(137, SV_ERROR_CLIP_BLOCKED, "The clip is blocked.") \
+  X(138, SV_ERROR_CLIP_INVALID, "Clip not valid.") \
+  X(139, SV_ERROR_FILEFORMAT, "File format not valid.") \
+  X(140, SV_ERROR_VTR_UNDEFINEDCOMMAND, "Undefined VTR command.") \
+  X(142, SV_ERROR_NOTASYNCCALL, "This is not an asynchronous call.") \
+  X(143, SV_ERROR_ASYNCNOTFOUND, "Asynchronous call not found.") \
+  X(146, SV_ERROR_OBSOLETE, "A function was called that is obsolete.") \
+  X(147, SV_ERROR_DRIVER_MISMATCH, "Driver and library version mismatch.") \
+  X(148, SV_ERROR_TOLERANCE, "Tolerance exceeded.") \
+  X(149, SV_ERROR_NOTAVAILABLE, "Not available.") \
+  X(150, SV_ERROR_DATARATE, "Data rate not valid.") \
+  X(151, SV_ERROR_WRONGMODE, "Wrong mode.") \
+  X(152, SV_ERROR_FIFOOPENED, "The FIFO is opened.") \
+  X(153, SV_ERROR_NOINPUTANDOUTPUT, "Input and output cannot be used together.") \
+  X(154, SV_ERROR_FIFOCLOSED, "This command cannot be done while the FIFO is closed.") \
+  X(155, SV_ERROR_ALREADY_OPENED, "Already opened.") \
+  X(156, SV_ERROR_ALREADY_CLOSED, "Already closed.") \
+  X(157, SV_ERROR_ANCONSWITCHINGLINE, "Ancillary data on the switching line.") \
+  X(158, SV_ERROR_WRONG_BITDEPTH, "Wrong bit depth.") \
+  X(159, SV_ERROR_NOTFORDDR, "Not possible for DDR.") \
+  X(160, SV_ERROR_SVOPENSTRING, "There is a syntax error in the sv_open() string.") \
+  X(161, SV_ERROR_DEVICEINUSE, "The device is in use.") \
+  X(162, SV_ERROR_DEVICENOTFOUND, "The device could not be found.") \
+  X(163, SV_ERROR_FLASH_WRITE, "Flash write failed.") \
+  X(164, SV_ERROR_CLIP_NOTCREATED, "The clip was not created.") \
+  X(165, SV_ERROR_CLIP_TOOBIG, "The clip is too big.") \
+  X(166, SV_ERROR_INTERNALMAGIC, "An internal library check failed.") \
+  X(167, SV_ERROR_OPENTYPE, "Open type not valid.") \
+  X(168, SV_ERROR_DRIVER_MEMORY, "Driver memory error.") \
+  X(169, SV_ERROR_DRIVER_MEMORYMATCH, "Driver memory does not match.") \
+  X(170, SV_ERROR_CLIP_PROTECTED, "The clip is protected.") \
+  X(171, SV_ERROR_SYNCDELAY, "Sync delay not valid.") \
+  X(172, SV_ERROR_DRIVER_BADPCIMAPPING, "Bad PCI mapping in the driver.") \
+  X(177, SV_ERROR_FILEEXISTS, "The file exists already.") \
+  X(178, SV_ERROR_DIRCREATE, "Creating a directory failed.") \
+  X(179, SV_ERROR_USERNOTALLOWED, "No privileges to interact with Kestor.") \
+  X(183, SV_ERROR_MALLOC_FRAGMENTED, "Memory allocation failed because memory is fragmented.") \
+  X(184, SV_ERROR_HIGH_MEMORY, "High memory error.") \
+  X(186, SV_ERROR_INPUT_VIDEO_DETECTING, "Still detecting the video input.") \
+  X(189, SV_ERROR_WRONG_PCISPEED, "Wrong PCI speed.") \
+  X(190, SV_ERROR_FIFO_STOPPED, "The FIFO is stopped.") \
+  X(194, SV_ERROR_INF_MISMATCH, "Driver information file does not match.") \
+  X(195, SV_ERROR_SYNC_MISSING, "Sync signal missing.") \
+  X(196, SV_ERROR_JACK_INVALID, "Jack not valid.") \
+  X(197, SV_ERROR_JACK_ASSIGNMENT, "Jack assignment not valid.") \
+  X(198, SV_ERROR_JACK_NOTASSIGNED, "Jack not assigned.") \
+  X(199, SV_ERROR_JPEG2K_CODESTREAM, "JPEG 2000 codestream error.") \
+  X(200, SV_ERROR_NODATA, "No data.") \
+  X(201, SV_ERROR_JACK_NOBYPASS, "Jack has no bypass.") \
+  X(202, SV_ERROR_VERSION, "Version mismatch detected.") \
+  X(203, SV_ERROR_VOLTAGE_TOOLOW, "Voltage too low.") \
+  X(204, SV_ERROR_VOLTAGE_TOOHIGH, "Voltage too high.") \
+  X(205, SV_ERROR_FANSPEED, "Fan speed error.") \
+  X(206, SV_ERROR_TEMPERATURE, "Temperature error.") \
+  X(208, SV_ERROR_IOCHANNEL_INVALID, "I/O channel not valid.") \
+  X(209, SV_ERROR_DRIVER_MAPPEDSIZE, "Mapped size of the driver not valid.") \
+  X(212, SV_ERROR_MULTICHANNEL_RASTER, "Raster not valid for multichannel mode.") \
+  X(215, SV_ERROR_DRIVER_HWCHECK, "Hardware check of the driver failed.") \
+  X(216, SV_ERROR_DRIVER_MEMORYINIT, "Memory initialisation of the driver failed.") \
+  X(219, SV_ERROR_SLEEPING, "Driver is still in sleep mode. Please reopen video board.") \
+  X(222, SV_ERROR_MISSING_SLAVE_TASK, "Slave task missing.") \
+  X(223, SV_ERROR_RESOURCENOTAVAILABLE, "Resource not available.") \
+  X(224, SV_ERROR_WRONGMODE_QUADMODE_DUALLINK_1GB5, "Wrong mode for quad mode, dual link or 1.5 GBit.") \
+  X(225, SV_ERROR_JPEG2K_DECODE, "JPEG 2000 decoding failed.") \
+  X(226, SV_ERROR_WRONG_TIME, "Illegal time detected.") \
+  X(227, SV_ERROR_DIRECT_NULL, "Null Direct API handle.") \
+  X(228, SV_ERROR_DIRECT_INVALID, "Direct API handle not valid.") \
+  X(229, SV_ERROR_DIRECT_BUFFER_INDEX, "Direct API buffer index not valid.") \
+  X(230, SV_ERROR_DIRECT_BUFFER_ALREADY_BOUND, "Direct API buffer is already bound.") \
+  X(231, SV_ERROR_DIRECT_BUFFER_NOT_BOUND, "Direct API buffer is not bound.") \
+  X(232, SV_ERROR_DIRECT_BUFFER_SYNC, "Direct API buffer sync failed.") \
+  X(233, SV_ERROR_DIRECT_TIMECODE_ALREADY_BOUND, "Direct API timecode is already bound.") \
+  X(234, SV_ERROR_DIRECT_TIMECODE_NOT_BOUND, "Direct API timecode is not bound.") \
+  X(235, SV_ERROR_DIRECT_TEXTURE_INVALID, "Direct API texture not valid.") \
+  X(236, SV_ERROR_DIRECT_OPENED, "A Direct API instance is opened.") \
+  X(237, SV_ERROR_DIRECT_CLOSED, "This command cannot be done when a Direct API instance is closed.") \
+  X(238, SV_ERROR_DIRECT_STARTED, "A Direct API instance is started.") \
+  X(239, SV_ERROR_DIRECT_STOPPED, "A Direct API instance is stopped.") \
+  X(240, SV_ERROR_DIRECT_STORAGEMODE_INVALID, "Direct API storage mode not valid.") \
+  X(241, SV_ERROR_DIRECT_CUDA_PTR_INVALID, "Direct API CUDA pointer not valid.") \
+  X(242, SV_ERROR_DIRECT_CUDA_ARRAY_INVALID, "Direct API CUDA array not valid.")
+
+/* Query codes; 40, 41, 150, 151, 153, 171 to 173 and 179 to 186 are not used. */
+#define SV_QUERY_LIST(X) \
+  X(0, SV_QUERY_AUDIOSIZE_FROMHOST) \
+  X(1, SV_QUERY_VERSION_VOKOEM) \
+  X(2, SV_QUERY_VERSION_DRIVER) \
+  X(3, SV_QUERY_CARRIER) \
+  X(4, SV_QUERY_ANALOG) \
+  X(5, SV_QUERY_TICK) \
+  X(6, SV_QUERY_VSYNCWAIT) \
+  X(7, SV_QUERY_REPEATMODE) \
+  X(8, SV_QUERY_SLOWMOTION) \
+  X(9, SV_QUERY_FASTMOTION) \
+  X(10, SV_QUERY_AUDIOMODE) \
+  X(11, SV_QUERY_LOOPMODE) \
+  X(12, SV_QUERY_NDISKS) \
+  X(13, SV_QUERY_DEVTYPE) \
+  X(14, SV_QUERY_INPUTPORT) \
+  X(15, SV_QUERY_AUDIOFREQ) \
+  X(16, SV_QUERY_AUDIOBITS) \
+  X(17, SV_QUERY_TL_POSITION) \
+  X(18, SV_QUERY_HDELAY) \
+  X(19, SV_QUERY_VDELAY) \
+  X(20, SV_QUERY_OVERLAY) \
+  X(21, SV_QUERY_PULLDOWN) \
+  X(22, SV_QUERY_NCLIPDIR) \
+  X(23, SV_QUERY_MAXCLIPS) \
+  X(24, SV_QUERY_NCLIPS) \
+  X(25, SV_QUERY_CLIP_SUPPORT) \
+  X(26, SV_QUERY_VALUE_AVAILABLE) \
+  X(27, SV_QUERY_DISKSETUP) \
+  X(28, SV_QUERY_AUDIO_OFFSET) \
+  X(29, SV_QUERY_OVERLAYMODE) \
+  X(30, SV_QUERY_AUDIOMUTE) \
+  X(31, SV_QUERY_DEFRAG_PROGRESS) \
+  X(32, SV_QUERY_STEREOMODE) \
+  X(33, SV_QUERY_STEREOOFFSET) \
+  X(34, SV_QUERY_DUALCHANNEL_MODE) \
+  X(35, SV_QUERY_PREREAD_OFFSET) \
+  X(36, SV_QUERY_AUDIOCHANNELS) \
+  X(37, SV_QUERY_AUDIOSIZE_TOHOST) \
+  X(38, SV_QUERY_AUDIOINPUT) \
+  X(39, SV_QUERY_INTERLACEID_STORAGE) \
+  X(42, SV_QUERY_STREAMERSIZE) \
+  X(43, SV_QUERY_AUDIOSEGMENT) \
+  X(44, SV_QUERY_LTCSOURCE) \
+  X(45, SV_QUERY_LTCOFFSET) \
+  X(46, SV_QUERY_OVERLAYTYPE) \
+  X(47, SV_QUERY_PRESET) \
+  X(48, SV_QUERY_IOMODE) \
+  X(49, SV_QUERY_FSTYPE) \
+  X(50, SV_QUERY_OVERLAY_FRAMEOFFSET) \
+  X(51, SV_QUERY_SYNCMODE) \
+  X(52, SV_QUERY_SYNCOUT) \
+  X(53, SV_QUERY_FEATURE) \
+  X(54, SV_QUERY_MODE_AVAILABLE) \
+  X(55, SV_QUERY_MODE_CURRENT) \
+  X(56, SV_QUERY_OUTDURINGREC) \
+  X(57, SV_QUERY_NPLAYLIST) \
+  X(58, SV_QUERY_LTCSOURCE_REC) \
+  X(59, SV_QUERY_XZOOM) \
+  X(60, SV_QUERY_YZOOM) \
+  X(61, SV_QUERY_XPANNING) \
+  X(62, SV_QUERY_YPANNING) \
+  X(63, SV_QUERY_ZOOMFLAGS) \
+  X(64, SV_QUERY_INTERLACEID_VIDEO) \
+  X(65, SV_QUERY_WORDCLOCK) \
+  X(66, SV_QUERY_SYNCOUTDELAY) \
+  X(67, SV_QUERY_AUTOPULLDOWN) \
+  X(68, SV_QUERY_LTCTIMECODE) \
+  X(69, SV_QUERY_LTCUSERBYTES) \
+  X(70, SV_QUERY_VITCTIMECODE) \
+  X(71, SV_QUERY_VITCUSERBYTES) \
+  X(72, SV_QUERY_GPI) \
+  X(73, SV_QUERY_NOHSWTRANSFER) \
+  X(74, SV_QUERY_GAMMA) \
+  X(75, SV_QUERY_GAMMA_RED) \
+  X(76, SV_QUERY_GAMMA_GREEN) \
+  X(77, SV_QUERY_GAMMA_BLUE) \
+  X(78, SV_QUERY_SYNCOUTVDELAY) \
+  X(79, SV_QUERY_SYNCSTATE) \
+  X(80, SV_QUERY_RASTERID) \
+  X(81, SV_QUERY_HW_EPLDVERSION) \
+  X(82, SV_QUERY_HW_EPLDOPTIONS) \
+  X(83, SV_QUERY_HW_CARDVERSION) \
+  X(84, SV_QUERY_HW_CARDOPTIONS) \
+  X(85, SV_QUERY_PULLDOWNFPS) \
+  X(86, SV_QUERY_VITCLINE) \
+  X(87, SV_QUERY_TEMPERATURE) \
+  X(88, SV_QUERY_GPIIN) \
+  X(89, SV_QUERY_GPIOUT) \
+  X(90, SV_QUERY_OUTPUTPORT) \
+  X(91, SV_QUERY_AUDIOSIZE_TICK) \
+  X(92, SV_QUERY_TCOUT_AUX) \
+  X(93, SV_QUERY_TILEFACTOR) \
+  X(94, SV_QUERY_AUDIOINERROR) \
+  X(95, SV_QUERY_VIDEOINERROR) \
+  X(96, SV_QUERY_AUDIO_SPEED_COMPENSATION) \
+  X(97, SV_QUERY_INPUTFILTER) \
+  X(98, SV_QUERY_OUTPUTFILTER) \
+  X(99, SV_QUERY_INPUTRASTER) \
+  X(100, SV_QUERY_RECORD_LINENR) \
+  X(101, SV_QUERY_DISPLAY_LINENR) \
+  X(102, SV_QUERY_GENLOCK) \
+  X(103, SV_QUERY_FILM_TC) \
+  X(104, SV_QUERY_FILM_UB) \
+  X(105, SV_QUERY_PROD_TC) \
+  X(106, SV_QUERY_PROD_UB) \
+  X(107, SV_QUERY_VITCREADERLINE) \
+  X(108, SV_QUERY_VITCINPUTLINE) \
+  X(109, SV_QUERY_DVITC_TC) \
+  X(110, SV_QUERY_DVITC_UB) \
+  X(111, SV_QUERY_DLTC_TC) \
+  X(112, SV_QUERY_DLTC_UB) \
+  X(113, SV_QUERY_DLTC_SOURCE) \
+  X(114, SV_QUERY_DVITC_SOURCE) \
+  X(115, SV_QUERY_FILMTC_SOURCE) \
+  X(116, SV_QUERY_PRODTC_SOURCE) \
+  X(117, SV_QUERY_TIMECODE_OFFSET) \
+  X(118, SV_QUERY_TIMECODE_DROPFRAME) \
+  X(119, SV_QUERY_FREEFRAMES) \
+  X(120, SV_QUERY_INPUTRASTER_GENLOCK) \
+  X(121, SV_QUERY_VOLTAGE_1V5) \
+  X(122, SV_QUERY_VOLTAGE_2V5) \
+  X(123, SV_QUERY_VOLTAGE_3V3) \
+  X(124, SV_QUERY_VOLTAGE_5V0) \
+  X(125, SV_QUERY_VOLTAGE_12V0) \
+  X(126, SV_QUERY_SERIALNUMBER) \
+  X(127, SV_QUERY_HW_PCISPEED) \
+  X(128, SV_QUERY_HW_PCIWIDTH) \
+  X(129, SV_QUERY_AUDIO_AIVCHANNELS) \
+  X(130, SV_QUERY_AUDIO_AESCHANNELS) \
+  X(131, SV_QUERY_HW_FLASHSIZE) \
+  X(132, SV_QUERY_HW_EPLDTYPE) \
+  X(133, SV_QUERY_DMAALIGNMENT) \
+  X(134, SV_QUERY_VALIDTIMECODE) \
+  X(135, SV_QUERY_INPUTRASTER_SDIA) \
+  X(136, SV_QUERY_INPUTRASTER_SDIB) \
+  X(137, SV_QUERY_INPUTRASTER_SDIC) \
+  X(138, SV_QUERY_INPUTRASTER_DVI) \
+  X(139, SV_QUERY_CLOSEDCAPTION) \
+  X(140, SV_QUERY_PULLDOWNPHASE) \
+  X(141, SV_QUERY_FANSPEED) \
+  X(142, SV_QUERY_SDILINKDELAY) \
+  X(143, SV_QUERY_LTCFILTER) \
+  X(144, SV_QUERY_LTCDROPFRAME) \
+  X(145, SV_QUERY_INPUTRASTER_GENLOCK_TYPE) \
+  X(146, SV_QUERY_AFILM_TC) \
+  X(147, SV_QUERY_AFILM_UB) \
+  X(148, SV_QUERY_APROD_TC) \
+  X(149, SV_QUERY_APROD_UB) \
+  X(152, SV_QUERY_FEATURE_AUDIOCHANNELS) \
+  X(154, SV_QUERY_RASTER_XSIZE) \
+  X(155, SV_QUERY_RASTER_YSIZE) \
+  X(156, SV_QUERY_RASTER_FPS) \
+  X(157, SV_QUERY_RASTER_INTERLACE) \
+  X(158, SV_QUERY_RASTER_SEGMENTED) \
+  X(159, SV_QUERY_RASTER_DROPFRAME) \
+  X(160, SV_QUERY_HW_MEMORYSIZE) \
+  X(161, SV_QUERY_HW_MAPPEDSIZE) \
+  X(162, SV_QUERY_PULLDOWNPHASE_RECORD) \
+  X(163, SV_QUERY_PULLDOWNPHASE_DISPLAY) \
+  X(164, SV_QUERY_HW_FLASHVERSION) \
+  X(165, SV_QUERY_STORAGE_XSIZE) \
+  X(166, SV_QUERY_STORAGE_YSIZE) \
+  X(167, SV_QUERY_ANC_MINLINENR) \
+  X(168, SV_QUERY_ANC_MAXHANCLINENR) \
+  X(169, SV_QUERY_AUDIO_MAXCHANNELS) \
+  X(170, SV_QUERY_ANC_MAXVANCLINENR) \
+  X(174, SV_QUERY_INPUTRASTER_SDID) \
+  X(175, SV_QUERY_IOSPEED_SDIA) \
+  X(176, SV_QUERY_IOSPEED_SDIB) \
+  X(177, SV_QUERY_IOSPEED_SDIC) \
+  X(178, SV_QUERY_IOSPEED_SDID) \
+  X(187, SV_QUERY_IOSPEED)
+
+/* Option codes, 0 to 217. */
+#define SV_OPTION_LIST(X) \
+  X(0, SV_OPTION_NOP) \
+  X(1, SV_OPTION_DEBUG) \
+  X(2, SV_OPTION_REPEAT) \
+  X(3, SV_OPTION_HDELAY) \
+  X(4, SV_OPTION_DEBUGVALUE) \
+  X(5, SV_OPTION_DISKACCESS) \
+  X(6, SV_OPTION_LOOPMODE) \
+  X(7, SV_OPTION_SPEED) \
+  X(8, SV_OPTION_SLOWMOTION) \
+  X(9, SV_OPTION_DISKSETUP) \
+  X(10, SV_OPTION_SPEEDBASE) \
+  X(11, SV_OPTION_BUMPMODE) \
+  X(12, SV_OPTION_COMPRESSION) \
+  X(13, SV_OPTION_COMPR_FORMAT) \
+  X(14, SV_OPTION_FASTMODE) \
+  X(15, SV_OPTION_OVERLAY_MODE) \
+  X(16, SV_OPTION_BLOCKSIZE) \
+  X(17, SV_OPTION_AUDIOMODE) \
+  X(18, SV_OPTION_DISKSETUP_YUV422) \
+  X(19, SV_OPTION_DISKSETUP_YUV422A) \
+  X(20, SV_OPTION_DISKSETUP_RGB) \
+  X(21, SV_OPTION_DISKSETUP_RGBA) \
+  X(22, SV_OPTION_CLUT) \
+  X(23, SV_OPTION_IOMODE) \
+  X(24, SV_OPTION_CONNECT) \
+  X(25, SV_OPTION_ANALOG) \
+  X(26, SV_OPTION_RECORD_LOOPMODE) \
+  X(27, SV_OPTION_RECORD_SPEED) \
+  X(28, SV_OPTION_GPI) \
+  X(29, SV_OPTION_DISKSETUP_MONO) \
+  X(30, SV_OPTION_DISKSETUP_YUV422STEREO) \
+  X(31, SV_OPTION_INPUTPORT) \
+  X(32, SV_OPTION_AUDIOFREQ) \
+  X(33, SV_OPTION_AUDIOBITS) \
+  X(34, SV_OPTION_GPI_WAIT) \
+  X(35, SV_OPTION_STRIPE_FORMAT) \
+  X(36, SV_OPTION_CYCLES) \
+  X(37, SV_OPTION_SPEED_IMM) \
+  X(38, SV_OPTION_VDELAY) \
+  X(39, SV_OPTION_OVERLAY_FRAMEOFFSET) \
+  X(40, SV_OPTION_AUDIO_OFFSET) \
+  X(41, SV_OPTION_AUDIOMUTE) \
+  X(42, SV_OPTION_DEFRAG_START) \
+  X(43, SV_OPTION_SUPERVISORMODE) \
+  X(44, SV_OPTION_STEREOMODE) \
+  X(45, SV_OPTION_AUDIOLOCK) \
+  X(46, SV_OPTION_DUALCHANNELMODE) \
+  X(47, SV_OPTION_PREREAD_OFFSET) \
+  X(48, SV_OPTION_AUDIOINPUT) \
+  X(49, SV_OPTION_DISKSCAN) \
+  X(50, SV_OPTION_DISKSCAN_DISK) \
+  X(51, SV_OPTION_DISKSETUP_YUV420) \
+  X(52, SV_OPTION_AUDIOSEGMENT) \
+  X(53, SV_OPTION_LTCSOURCE) \
+  X(54, SV_OPTION_LTCOFFSET) \
+  X(55, SV_OPTION_LTCFLAGS) \
+  X(56, SV_OPTION_OVERLAY_TYPE) \
+  X(57, SV_OPTION_DISKSETUP_YUV444) \
+  X(58, SV_OPTION_DISKSETUP_YUV444A) \
+  X(59, SV_OPTION_DISKSETUP_RGBVIDEO) \
+  X(60, SV_OPTION_DISKSETUP_RGBAVIDEO) \
+  X(61, SV_OPTION_OUTDURINGREC) \
+  X(62, SV_OPTION_LTCSOURCE_REC) \
+  X(63, SV_OPTION_AUDIOCHANNELS) \
+  X(64, SV_OPTION_SYNCMODE) \
+  X(65, SV_OPTION_WORDCLOCK) \
+  X(66, SV_OPTION_SYNCOUT) \
+  X(67, SV_OPTION_SYNCOUTDELAY) \
+  X(68, SV_OPTION_VIDEOMODE) \
+  X(69, SV_OPTION_AUTOPULLDOWN) \
+  X(70, SV_OPTION_NOHSWTRANSFER) \
+  X(71, SV_OPTION_GAMMA) \
+  X(72, SV_OPTION_GAMMA_RED) \
+  X(73, SV_OPTION_GAMMA_GREEN) \
+  X(74, SV_OPTION_GAMMA_BLUE) \
+  X(75, SV_OPTION_SYNCOUTVDELAY) \
+  X(76, SV_OPTION_ANALOG_GAIN_BASE) \
+  X(77, SV_OPTION_ANALOG_GAIN_G_Y) \
+  X(78, SV_OPTION_ANALOG_GAIN_B_U) \
+  X(79, SV_OPTION_ANALOG_GAIN_R_V) \
+  X(80, SV_OPTION_ANALOG_OFFSET_BASE) \
+  X(81, SV_OPTION_ANALOG_OFFSET_G_Y) \
+  X(82, SV_OPTION_ANALOG_OFFSET_B_U) \
+  X(83, SV_OPTION_ANALOG_OFFSET_R_V) \
+  X(84, SV_OPTION_ANALOG_BLACKLEVEL_BASE) \
+  X(85, SV_OPTION_ANALOG_BLACKLEVEL_G_Y) \
+  X(86, SV_OPTION_ANALOG_BLACKLEVEL_B_U) \
+  X(87, SV_OPTION_ANALOG_BLACKLEVEL_R_V) \
+  X(88, SV_OPTION_ANALOG_RW_DEFAULT) \
+  X(89, SV_OPTION_ANALOG_RW_USERDEF) \
+  X(90, SV_OPTION_TIMECODE_DROPFRAME) \
+  X(91, SV_OPTION_TIMECODE_OFFSET) \
+  X(92, SV_OPTION_VITCLINE) \
+  X(93, SV_OPTION_GAMMA_RW_DEFAULT) \
+  X(94, SV_OPTION_GPIIN) \
+  X(95, SV_OPTION_GPIOUT) \
+  X(96, SV_OPTION_OUTPUTPORT) \
+  X(97, SV_OPTION_VTRMASTER_EDITLAG) \
+  X(98, SV_OPTION_VTRMASTER_FLAGS) \
+  X(99, SV_OPTION_VTRMASTER_POSTROLL) \
+  X(100, SV_OPTION_VTRMASTER_PREROLL) \
+  X(101, SV_OPTION_VTRMASTER_TCTYPE) \
+  X(102, SV_OPTION_VTRMASTER_TOLERANCE) \
+  X(103, SV_OPTION_TILEMODE) \
+  X(104, SV_OPTION_VIDEOMODE_NOTRASTER) \
+  X(105, SV_OPTION_MULTIDEVICE) \
+  X(106, SV_OPTION_GAMMA_LUT) \
+  X(107, SV_OPTION_AUDIO_SPEED_COMPENSATION) \
+  X(108, SV_OPTION_INPUTFILTER) \
+  X(109, SV_OPTION_OUTPUTFILTER) \
+  X(110, SV_OPTION_VITCREADERLINE) \
+  X(111, SV_OPTION_REHASH) \
+  X(112, SV_OPTION_DISKSETUP_ARGB) \
+  X(113, SV_OPTION_DISKSETUP_ABGR) \
+  X(114, SV_OPTION_ANCREADER) \
+  X(115, SV_OPTION_ANCGENERATOR) \
+  X(116, SV_OPTION_ANCUSER_DID) \
+  X(117, SV_OPTION_ANCUSER_SDID) \
+  X(118, SV_OPTION_ANCUSER_LINENR) \
+  X(119, SV_OPTION_ANCUSER_FLAGS) \
+  X(120, SV_OPTION_DLTC_SOURCE) \
+  X(121, SV_OPTION_DVITC_SOURCE) \
+  X(122, SV_OPTION_FILMTC_SOURCE) \
+  X(123, SV_OPTION_PRODTC_SOURCE) \
+  X(124, SV_OPTION_RECORDMODE) \
+  X(125, SV_OPTION_WATCHDOG_TIMEOUT) \
+  X(126, SV_OPTION_WATCHDOG_ACTION) \
+  X(127, SV_OPTION_PROXY_VIDEOMODE) \
+  X(128, SV_OPTION_PROXY_ASPECTRATIO) \
+  X(129, SV_OPTION_PROXY_SYNCMODE) \
+  X(130, SV_OPTION_AUDIOANALOGOUT) \
+  X(131, SV_OPTION_DROPMODE) \
+  X(132, SV_OPTION_MULTIDEVICE_STATE) \
+  X(133, SV_OPTION_MULTIDEVICE_OFFSET) \
+  X(134, SV_OPTION_TRACE) \
+  X(135, SV_OPTION_RESETBEFORERECORD) \
+  X(136, SV_OPTION_PROXY_TIMECODE) \
+  X(137, SV_OPTION_OUTPUTDVI) \
+  X(138, SV_OPTION_PROXY_OPTIONS) \
+  X(139, SV_OPTION_AUDIOMAXAIV) \
+  X(140, SV_OPTION_LTCFILTER) \
+  X(141, SV_OPTION_PROXY_OUTPUT) \
+  X(142, SV_OPTION_LTCDROPFRAME) \
+  X(143, SV_OPTION_DISABLESWITCHINGLINE) \
+  X(144, SV_OPTION_RS422A) \
+  X(145, SV_OPTION_RS422B) \
+  X(146, SV_OPTION_RS422C) \
+  X(147, SV_OPTION_RS422D) \
+  X(148, SV_OPTION_FIELD_DOMINANCE) \
+  X(149, SV_OPTION_ANALOGOUTPUT) \
+  X(150, SV_OPTION_ZEROLSB) \
+  X(151, SV_OPTION_LTC_TC) \
+  X(152, SV_OPTION_LTC_UB) \
+  X(153, SV_OPTION_VITC_TC) \
+  X(154, SV_OPTION_VITC_UB) \
+  X(155, SV_OPTION_VTR_TC) \
+  X(156, SV_OPTION_VTR_UB) \
+  X(157, SV_OPTION_VTR_INFO) \
+  X(158, SV_OPTION_VTR_INFO2) \
+  X(159, SV_OPTION_VTR_INFO3) \
+  X(160, SV_OPTION_DVITC_TC) \
+  X(161, SV_OPTION_DVITC_UB) \
+  X(162, SV_OPTION_FILM_TC) \
+  X(163, SV_OPTION_FILM_UB) \
+  X(164, SV_OPTION_PROD_TC) \
+  X(165, SV_OPTION_PROD_UB) \
+  X(166, SV_OPTION_DLTC_TC) \
+  X(167, SV_OPTION_DLTC_UB) \
+  X(168, SV_OPTION_AFILM_TC) \
+  X(169, SV_OPTION_AFILM_UB) \
+  X(170, SV_OPTION_APROD_TC) \
+  X(171, SV_OPTION_APROD_UB) \
+  X(172, SV_OPTION_TICK) \
+  X(173, SV_OPTION_LTCDELAY) \
+  X(174, SV_OPTION_DVI_VIDEOMODE) \
+  X(175, SV_OPTION_DVI_RASTERID) \
+  X(176, SV_OPTION_FLUSH_TIMECODE) \
+  X(177, SV_OPTION_FORCERASTERDETECT) \
+  X(178, SV_OPTION_ANCCOMPLETE) \
+  X(179, SV_OPTION_VITCSOURCE) \
+  X(180, SV_OPTION_DVI_OUTPUT) \
+  X(181, SV_OPTION_HWWATCHDOG_TIMEOUT) \
+  X(182, SV_OPTION_HWWATCHDOG_ACTION) \
+  X(183, SV_OPTION_HWWATCHDOG_TRIGGER) \
+  X(184, SV_OPTION_MULTICHANNEL) \
+  X(185, SV_OPTION_MULTICHANNEL_LOCK) \
+  X(186, SV_OPTION_HWWATCHDOG_REFRESH) \
+  X(187, SV_OPTION_DETECTION_TOLERANCE) \
+  X(188, SV_OPTION_ASSIGN_LTC) \
+  X(189, SV_OPTION_ASSIGN_VTR) \
+  X(190, SV_OPTION_LINKENCRYPT) \
+  X(191, SV_OPTION_WATERMARK) \
+  X(192, SV_OPTION_DEBUGINDEX) \
+  X(193, SV_OPTION_DETECTION_NO4K) \
+  X(194, SV_OPTION_ALPHAMIXER) \
+  X(195, SV_OPTION_ALPHAGAIN) \
+  X(196, SV_OPTION_ALPHAOFFSET) \
+  X(197, SV_OPTION_ANCGENERATOR_RP165) \
+  X(198, SV_OPTION_AUDIOAESROUTING) \
+  X(199, SV_OPTION_HWWATCHDOG_RELAY_DELAY) \
+  X(200, SV_OPTION_SWITCH_TOLERANCE) \
+  X(201, SV_OPTION_RENDER_VIDEOMODE) \
+  X(202, SV_OPTION_MAINOUTPUT) \
+  X(203, SV_OPTION_PULLDOWN_SYNCTC) \
+  X(204, SV_OPTION_PULLDOWN_DFTC) \
+  X(205, SV_OPTION_IOSPEED) \
+  X(206, SV_OPTION_FIFO_NORENDER) \
+  X(207, SV_OPTION_ROUTING) \
+  X(208, SV_OPTION_FIFO_RENDER) \
+  X(209, SV_OPTION_CROPPINGMODE) \
+  X(210, SV_OPTION_SYNCSELECT) \
+  X(211, SV_OPTION_STILLDISPLAYMODE) \
+  X(212, SV_OPTION_PULLDOWN_STARTPHASE) \
+  X(213, SV_OPTION_PULLDOWN_STARTLTC) \
+  X(214, SV_OPTION_PULLDOWN_STARTVTRTC) \
+  X(215, SV_OPTION_IOMODE_AUTODETECT) \
+  X(216, SV_OPTION_AUDIODRIFT_ADJUST) \
+  X(217, SV_OPTION_AUDIONOFADING)
+
+/* Master (transport control) commands, 0 to 42. */
+#define SV_MASTER_LIST(X) \
+  X(0, SV_MASTER_NOP) \
+  X(1, SV_MASTER_STOP) \
+  X(2, SV_MASTER_EJECT) \
+  X(3, SV_MASTER_RECORD) \
+  X(4, SV_MASTER_PLAY) \
+  X(5, SV_MASTER_FORWARD) \
+  X(6, SV_MASTER_REWIND) \
+  X(7, SV_MASTER_STANDBY) \
+  X(8, SV_MASTER_LIVE) \
+  X(9, SV_MASTER_PAUSE) \
+  X(10, SV_MASTER_GOTO) \
+  X(11, SV_MASTER_SYNC) \
+  X(12, SV_MASTER_ASYNC) \
+  X(13, SV_MASTER_PRESET) \
+  X(14, SV_MASTER_JOG) \
+  X(15, SV_MASTER_SHUTTLE) \
+  X(16, SV_MASTER_STBOFF) \
+  X(17, SV_MASTER_RAW) \
+  X(18, SV_MASTER_AUTOPARK) \
+  X(19, SV_MASTER_PARKTIME) \
+  X(20, SV_MASTER_PREROLL) \
+  X(21, SV_MASTER_POSTROLL) \
+  X(22, SV_MASTER_EDITLAG) \
+  X(23, SV_MASTER_TIMECODE) \
+  X(24, SV_MASTER_TOLERANCE) \
+  X(25, SV_MASTER_FORCEDROPFRAME) \
+  X(26, SV_MASTER_DEBUG) \
+  X(27, SV_MASTER_RECOFFSET) \
+  X(28, SV_MASTER_DISOFFSET) \
+  X(29, SV_MASTER_MOVETO) \
+  X(30, SV_MASTER_STEP) \
+  X(31, SV_MASTER_CODE) \
+  X(32, SV_MASTER_FLAG) \
+  X(33, SV_MASTER_VAR) \
+  X(34, SV_MASTER_PREVIEW) \
+  X(35, SV_MASTER_AUTOEDIT) \
+  X(36, SV_MASTER_REVIEW) \
+  X(37, SV_MASTER_INPOINT) \
+  X(38, SV_MASTER_OUTPOINT) \
+  X(39, SV_MASTER_NFRAMES) \
+  X(40, SV_MASTER_EDITFIELD_START) \
+  X(41, SV_MASTER_EDITFIELD_END) \
+  X(42, SV_MASTER_AUTOEDITONOFF)
+
+/* VTR slave parameters, 0 to 31. */
+#define SV_VTRSLAVE_LIST(X) \
+  X(0, SV_VTRSLAVE_NOP) \
+  X(1, SV_VTRSLAVE_TIMECODE) \
+  X(2, SV_VTRSLAVE_USERBYTES) \
+  X(3, SV_VTRSLAVE_FIELDPOS) \
+  X(4, SV_VTRSLAVE_FRAMEPOS) \
+  X(5, SV_VTRSLAVE_SPEED) \
+  X(6, SV_VTRSLAVE_CUEUPTC) \
+  X(7, SV_VTRSLAVE_CUEUPTCTYPE) \
+  X(8, SV_VTRSLAVE_EEPRESET) \
+  X(9, SV_VTRSLAVE_RECPRESET) \
+  X(10, SV_VTRSLAVE_INPOINT) \
+  X(11, SV_VTRSLAVE_OUTPOINT) \
+  X(12, SV_VTRSLAVE_AINPOINT) \
+  X(13, SV_VTRSLAVE_AOUTPOINT) \
+  X(14, SV_VTRSLAVE_PRESET) \
+  X(15, SV_VTRSLAVE_PREROLL) \
+  X(16, SV_VTRSLAVE_POSTROLL) \
+  X(17, SV_VTRSLAVE_DEVICETYPE) \
+  X(18, SV_VTRSLAVE_EDITLAG) \
+  X(19, SV_VTRSLAVE_MINFRAME) \
+  X(20, SV_VTRSLAVE_MAXFRAME) \
+  X(21, SV_VTRSLAVE_RECINHIBIT) \
+  X(22, SV_VTRSLAVE_TIMERMODE) \
+  X(23, SV_VTRSLAVE_FRAMERATE) \
+  X(24, SV_VTRSLAVE_DROPFRAME) \
+  X(25, SV_VTRSLAVE_LOCAL) \
+  X(26, SV_VTRSLAVE_FRAMETIMECODE) \
+  X(27, SV_VTRSLAVE_TIMECODECHASE) \
+  X(28, SV_VTRSLAVE_TIMECODECHASEOFFSET) \
+  X(29, SV_VTRSLAVE_MULTIDEVICEMASTER) \
+  X(30, SV_VTRSLAVE_MULTIDEVICESLAVE) \
+  X(31, SV_VTRSLAVE_TCDELAY)
+
+/* Colour matrices, 1 to 21. */
+#define SV_MATRIX_LIST(X) \
+  X(1, SV_MATRIX_CUSTOM) \
+  X(2, SV_MATRIX_QUERY) \
+  X(3, SV_MATRIX_CCIR601) \
+  X(4, SV_MATRIX_CCIR601CGR) \
+  X(5, SV_MATRIX_CCIR709) \
+  X(6, SV_MATRIX_CCIR709CGR) \
+  X(7, SV_MATRIX_SMPTE274) \
+  X(8, SV_MATRIX_SMPTE274CGR) \
+  X(9, SV_MATRIX_CCIR601INV) \
+  X(10, SV_MATRIX_SMPTE274INV) \
+  X(11, SV_MATRIX_274TO601) \
+  X(12, SV_MATRIX_601TO274) \
+  X(13, SV_MATRIX_IDENTITY) \
+  X(14, SV_MATRIX_RGBHEAD2FULL) \
+  X(15, SV_MATRIX_RGBFULL2HEAD) \
+  X(16, SV_MATRIX_YUVHEAD2FULL) \
+  X(17, SV_MATRIX_YUVFULL2HEAD) \
+  X(18, SV_MATRIX_274FTO601H) \
+  X(19, SV_MATRIX_274HTO601F) \
+  X(20, SV_MATRIX_601FTO274H) \
+  X(21, SV_MATRIX_601HTO274F)
+
+/* Matrix types, 0 to 6. */
+#define SV_MATRIXTYPE_LIST(X) \
+  X(0, SV_MATRIXTYPE_DEFAULT) \
+  X(1, SV_MATRIXTYPE_RGBFULL) \
+  X(2, SV_MATRIXTYPE_RGBHEAD) \
+  X(3, SV_MATRIXTYPE_601FULL) \
+  X(4, SV_MATRIXTYPE_601HEAD) \
+  X(5, SV_MATRIXTYPE_274FULL) \
+  X(6, SV_MATRIXTYPE_274HEAD)
+
+/* clang-format on */
+
+#define SV_CODES_ERROR_ENUM_ROW(code, name, sentence) name = (code),
+#define SV_CODES_ENUM_ROW(code, name) name = (code),
+
+enum sv_error_code { SV_ERROR_LIST(SV_CODES_ERROR_ENUM_ROW) };
+enum sv_query_code { SV_QUERY_LIST(SV_CODES_ENUM_ROW) };
+enum sv_option_code { SV_OPTION_LIST(SV_CODES_ENUM_ROW) };
+enum sv_master_code { SV_MASTER_LIST(SV_CODES_ENUM_ROW) };
+enum sv_vtrslave_code { SV_VTRSLAVE_LIST(SV_CODES_ENUM_ROW) };
+enum sv_matrix_code { SV_MATRIX_LIST(SV_CODES_ENUM_ROW) };
+enum sv_matrixtype_code { SV_MATRIXTYPE_LIST(SV_CODES_ENUM_ROW) };
+
+#undef SV_CODES_ERROR_ENUM_ROW
+#undef SV_CODES_ENUM_ROW
+
+#endif /* VOKOEM_VOKOEM_CODES_H */
