@@ -1,0 +1,76 @@
+#include "sv_device.h"
+
+#include <atomic>
+#include <cstring>
+
+#include "sv_setup.h"
+#include "sv_simlink.h"
+#include "vokoem/vokoem.h"
+
+namespace vok {
+namespace {
+
+// The simulator link that the last device open produced, or none. One per process.
+std::atomic<oshandle> simulator_device{nullptr};
+
+constexpr const char *default_family = "VOKDriver";
+
+}  // namespace
+
+bool sys_is_link(oshandle device) {
+  oshandle link = simulator_device.load(std::memory_order_relaxed);
+  return link != nullptr && device == link;
+}
+
+oshandle sys_open(const char *name) {
+  oshandle device = os().device_open(name);
+  if (device != invalid_handle) {
+    simulator_device.store(nullptr, std::memory_order_relaxed);
+    return device;
+  }
+  const std::uint32_t error = os().last_error();
+  oshandle link = invalid_handle;
+  if (const char *family = std::strstr(name, default_family); family != nullptr) {
+    const char *number = family + std::strlen(default_family);
+    link = simulator_driver_open(0, *number == 'X' ? -1 : read_decimal(number));
+  }
+  if (link == invalid_handle) os().set_last_error(error);
+  simulator_device.store(link == invalid_handle ? nullptr : link, std::memory_order_relaxed);
+  return link;
+}
+
+int sys_control(oshandle device, std::uint32_t code, void *in, std::uint32_t inlength, void *out,
+                std::uint32_t outlength, std::uint32_t *bytes, sv_overlapped *ov) {
+  if (sys_is_link(device)) {
+    auto *link = static_cast<sim_link *>(device);
+    if (code == ORVELLO_IOCTL_CALL) return sim_request(link, in);
+    if (code == ORVELLO_IOCTL_POST) return sim_post_request(link, in);
+    return SV_ERROR_PROGRAM;
+  }
+  return os().device_control(device, code, in, inlength, out, outlength, bytes, ov);
+}
+
+int sys_wait(oshandle device, sv_overlapped *ov, std::uint32_t *bytes, int wait) {
+  if (sys_is_link(device)) return SV_ERROR_PROGRAM;
+  return os().device_wait(device, ov, bytes, wait);
+}
+
+void sys_cancel(oshandle device) {
+  if (!sys_is_link(device)) os().device_cancel(device);
+}
+
+void sys_close(oshandle device) {
+  if (sys_is_link(device)) {
+    simulator_driver_close(device);
+    simulator_device.store(nullptr, std::memory_order_relaxed);
+    return;
+  }
+  os().device_close(device);
+}
+
+std::uint32_t sys_lasterror() {
+  if (simulator_device.load(std::memory_order_relaxed) != nullptr) return error_io_pending;
+  return os().last_error();
+}
+
+}  // namespace vok
