@@ -58,10 +58,12 @@ void board::add_trace(std::string line) {
   trace_lines_.push_back(std::move(line));
 }
 
-std::vector<module_version> board::modules() const {
-  std::vector<module_version> table;
-  table.push_back({"driver", config_.driverversion, 0x14112011, 0x591100, 0, "vokdriver"});
-  table.push_back({"cpld", config_.cpldversion, 0, 0, 0, "board logic"});
+std::vector<module_version> board::version_table() const {
+  std::vector<module_version> table = config_.modules;
+  if (table.empty()) {
+    table.push_back({"driver", config_.driverversion, 0x14112011, 0x591100, 0, "vokdriver"});
+    table.push_back({"cpld", config_.cpldversion, 0, 0, 0, "board logic"});
+  }
   for (int map = 1; map < region_count; ++map) {
     table.push_back({"pciflash" + std::to_string(map), region_version_[map], 0, 0, 0,
                      region_comment_[map]});
@@ -139,7 +141,7 @@ int board::serve_query(std::uint8_t *r, std::size_t size) {
 int board::serve_version(std::uint8_t *r, std::size_t size) {
   const std::uint32_t device = get32(r, size, 16);
   const std::uint32_t index = get32(r, size, 20);
-  const std::vector<module_version> table = modules();
+  const std::vector<module_version> table = version_table();
   if (device >= config_.ndevices || index >= table.size()) return SV_ERROR_PARAMETER;
   const module_version &m = table[index];
   put32(r, size, 24, config_.ndevices);

@@ -38,6 +38,9 @@ struct config {
   std::uint32_t traceflags = 0;
   std::uint32_t ndevices = 1;
   std::uint32_t cpldversion = 0x00020000;  // cpld 2.0.0.0
+  // Modules of the version table before the four flash modules; when empty, "driver" at the
+  // driver version and "cpld" at the CPLD version.
+  std::vector<module_version> modules;
   // Version and description of flash regions 1 to 4 before anything is written.
   std::array<std::uint32_t, 4> flashversion{0x07010021, 0x0001010E, 0x00010000, 0x0002000E};
   std::array<std::string, 4> flashcomment{"fx 20110301 33.7", "s1 20081120 1.14.18",
@@ -57,6 +60,7 @@ class board {
 
   // The flash, all regions; erased bytes read 0xFF.
   std::vector<std::uint8_t> &flash() { return flash_; }
+  const std::vector<std::uint8_t> &flash() const { return flash_; }
   const config &settings() const { return config_; }
   config &settings() { return config_; }
 
@@ -84,7 +88,7 @@ class board {
   int serve_rtc(std::uint8_t *r, std::size_t size);
   int serve_chunkread(std::uint8_t *r, std::size_t size);
   void add_trace(std::string line);
-  std::vector<module_version> modules() const;
+  std::vector<module_version> version_table() const;
 
   config config_;
   std::vector<std::uint8_t> flash_;

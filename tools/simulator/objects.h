@@ -1,0 +1,59 @@
+// The simulator's side of the simulator link's named objects: it creates them, waits for
+// the host's trigger, answers through the ready event, and reaches into the memory of the
+// process that sent a message.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace vok::sim {
+
+class objects {
+ public:
+  objects() = default;
+  ~objects();
+  objects(const objects &) = delete;
+  objects &operator=(const objects &) = delete;
+
+  // Creates and publishes every object; refuses while another simulator serves. On failure
+  // `error` says why and nothing is left behind.
+  bool create(std::size_t status_size, std::string &error);
+  // Removes every object (also done by the destructor).
+  void remove();
+
+  // The host-to-device message area, 16 KiB.
+  unsigned char *area() const { return request_view_ + 0x4000; }
+  unsigned char *status() const { return status_view_; }
+  std::size_t status_size() const { return status_size_; }
+
+  // Waits for a message at most `timeout_ms`; true when one is waiting.
+  bool wait_trigger(int timeout_ms);
+  // Tells the host that the reply is in place.
+  void set_ready();
+
+  // Reads or writes the memory of process `pid`; false when any byte cannot be reached.
+  static bool read_sender(std::uint32_t pid, std::uint64_t address, void *into, std::size_t length);
+  static bool write_sender(std::uint32_t pid, std::uint64_t address, const void *from,
+                           std::size_t length);
+
+ private:
+  struct shm {
+    int fd = -1;
+    void *view = nullptr;
+    std::size_t size = 0;
+  };
+  bool create_shm(const char *name, std::size_t size, shm &object, std::string &error);
+  bool create_mutex(const char *name, shm &object, std::string &error);
+  bool create_event(const char *name, void *&event, std::string &error);
+
+  bool created_ = false;
+  shm request_, statusmap_, h2d_mutex_, d2h_mutex_;
+  unsigned char *request_view_ = nullptr;
+  unsigned char *status_view_ = nullptr;
+  std::size_t status_size_ = 0;
+  void *h2d_trigger_ = nullptr, *h2d_ready_ = nullptr, *d2h_trigger_ = nullptr,
+       *d2h_ready_ = nullptr;
+};
+
+}  // namespace vok::sim
