@@ -42,7 +42,7 @@ struct config {
   // driver version and "cpld" at the CPLD version.
   std::vector<module_version> modules;
   // Version and description of flash regions 1 to 4 before anything is written.
-  std::array<std::uint32_t, 4> flashversion{0x07010021, 0x0001010E, 0x00010000, 0x0002000E};
+  std::array<std::uint32_t, 4> flashversion{0x07010021, 0x07010021, 0x07010021, 0x07010021};
   std::array<std::string, 4> flashcomment{"fx 20110301 33.7", "s1 20081120 1.14.18",
                                           "s2 20091016 1.0", "sx 20090403 2.14"};
 };
