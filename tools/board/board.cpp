@@ -37,14 +37,9 @@ constexpr std::int32_t query_driver_version = 2, query_devtype = 13, query_cardo
 
 board::board(config settings) : config_(std::move(settings)), flash_(flash_size, 0xFF) {
   for (int map = 1; map < region_count; ++map) {
-    region_version_[map] = config_.flashversion[map - 1];
-    region_comment_[map] = config_.flashcomment[map - 1];
+    regions_[map] = {config_.flashversion[map - 1], config_.flashcomment[map - 1],
+                     config_.flashdate, config_.flashtime};
   }
-}
-
-void board::set_region(int map, std::uint32_t version, const std::string &comment) {
-  region_version_[map] = version;
-  region_comment_[map] = comment;
 }
 
 std::vector<std::string> board::trace_lines() const {
@@ -65,8 +60,8 @@ std::vector<module_version> board::version_table() const {
     table.push_back({"cpld", config_.cpldversion, 0, 0, 0, "board logic"});
   }
   for (int map = 1; map < region_count; ++map) {
-    table.push_back({"pciflash" + std::to_string(map), region_version_[map], 0, 0, 0,
-                     region_comment_[map]});
+    const region_info &r = regions_[map];
+    table.push_back({"pciflash" + std::to_string(map), r.version, r.date, r.time, 0, r.comment});
   }
   return table;
 }
@@ -197,7 +192,7 @@ int board::serve_flashwrite(std::uint8_t *r, std::size_t size, const memory_read
   char text[257] = {};
   if (description != 0 && !sender(description, text, 256)) return SV_ERROR_TRANSFER;
   std::memcpy(flash_.data() + map * region_size, bytes.data(), region_size);
-  set_region(static_cast<int>(map), version, std::string(text, strnlen(text, 256)));
+  set_region(static_cast<int>(map), {version, std::string(text, strnlen(text, 256)), 0, 0});
   return SV_OK;
 }
 

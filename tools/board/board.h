@@ -45,6 +45,9 @@ struct config {
   std::array<std::uint32_t, 4> flashversion{0x07010021, 0x07010021, 0x07010021, 0x07010021};
   std::array<std::string, 4> flashcomment{"fx 20110301 33.7", "s1 20081120 1.14.18",
                                           "s2 20091016 1.0", "sx 20090403 2.14"};
+  // BCD date and time of the region versions; a flash write sets them to 0.
+  std::uint32_t flashdate = 0x01032011;  // 2011/03/01
+  std::uint32_t flashtime = 0x151000;    // 10:15
 };
 
 // Reads bytes from the memory of the process that sent a request.
@@ -64,10 +67,15 @@ class board {
   const config &settings() const { return config_; }
   config &settings() { return config_; }
 
-  // Version and description last written into region `map` (1 to 4).
-  std::uint32_t region_version(int map) const { return region_version_[map]; }
-  const std::string &region_comment(int map) const { return region_comment_[map]; }
-  void set_region(int map, std::uint32_t version, const std::string &comment);
+  // Version, description, BCD date and time last written into region `map` (1 to 4).
+  struct region_info {
+    std::uint32_t version = 0;
+    std::string comment;
+    std::uint32_t date = 0;
+    std::uint32_t time = 0;
+  };
+  const region_info &region(int map) const { return regions_[map]; }
+  void set_region(int map, region_info info) { regions_[map] = std::move(info); }
 
   // Every trace line (request 39) and debug text (command 85) received, in order.
   std::vector<std::string> trace_lines() const;
@@ -92,8 +100,7 @@ class board {
 
   config config_;
   std::vector<std::uint8_t> flash_;
-  std::array<std::uint32_t, region_count> region_version_{};
-  std::array<std::string, region_count> region_comment_{};
+  std::array<region_info, region_count> regions_{};
   std::uint32_t opennumber_ = 0;
   std::uint64_t requests_ = 0;
   std::uint32_t chunkposition_ = 0;

@@ -139,11 +139,11 @@ bool load_flash_file(const std::string &path, board::board &model, std::string &
   std::vector<std::uint8_t> &flash = model.flash();
   in.read(reinterpret_cast<char *>(flash.data()), static_cast<std::streamsize>(flash.size()));
   for (int map = 1; map < board::region_count && in; ++map) {
-    unsigned char version[4];
+    unsigned char words[12];
     char description[description_size + 1] = {};
-    in.read(reinterpret_cast<char *>(version), 4);
+    in.read(reinterpret_cast<char *>(words), sizeof words);
     in.read(description, description_size);
-    if (in) model.set_region(map, get32(version, 0), description);
+    if (in) model.set_region(map, {get32(words, 0), description, get32(words, 4), get32(words, 8)});
   }
   if (!in) {
     error = path + " is not a flash file of this simulator";
@@ -159,11 +159,14 @@ bool save_flash_file(const std::string &path, const board::board &model) {
     const auto &flash = model.flash();
     out.write(reinterpret_cast<const char *>(flash.data()), static_cast<std::streamsize>(flash.size()));
     for (int map = 1; map < board::region_count; ++map) {
-      unsigned char version[4];
-      put32(version, 0, model.region_version(map));
+      const board::board::region_info &r = model.region(map);
+      unsigned char words[12];
+      put32(words, 0, r.version);
+      put32(words, 4, r.date);
+      put32(words, 8, r.time);
       char description[description_size] = {};
-      std::strncpy(description, model.region_comment(map).c_str(), description_size - 1);
-      out.write(reinterpret_cast<const char *>(version), 4);
+      std::strncpy(description, r.comment.c_str(), description_size - 1);
+      out.write(reinterpret_cast<const char *>(words), sizeof words);
       out.write(description, description_size);
     }
     if (!out) return false;

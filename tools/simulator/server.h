@@ -50,8 +50,8 @@ class server {
   std::FILE *trace_ = nullptr;
 };
 
-// Reads and writes the flash file: all five regions, then the version word and the
-// 256-byte description of regions 1 to 4.
+// Reads and writes the flash file: all five regions, then for regions 1 to 4 the version
+// word, BCD date and time, and the 256-byte description.
 bool load_flash_file(const std::string &path, board::board &model, std::string &error);
 bool save_flash_file(const std::string &path, const board::board &model);
 

@@ -1,0 +1,72 @@
+#include "run_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+
+namespace vok::test {
+
+process_result run_process(const std::string &program, const std::vector<std::string> &arguments,
+                           const std::string &input, int timeout_seconds) {
+  process_result result;
+  int in[2], out[2], err[2];
+  if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) return result;
+  std::vector<char *> argv;
+  argv.push_back(const_cast<char *>(program.c_str()));
+  for (const auto &a : arguments) argv.push_back(const_cast<char *>(a.c_str()));
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setsid();  // no terminal: nothing waits on one
+    dup2(in[0], STDIN_FILENO);
+    dup2(out[1], STDOUT_FILENO);
+    dup2(err[1], STDERR_FILENO);
+    for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  close(err[1]);
+  signal(SIGPIPE, SIG_IGN);
+  // Standard input is written whole at once (it is small) and then closed: its end.
+  if (!input.empty()) {
+    ssize_t written = write(in[1], input.data(), input.size());
+    (void)written;
+  }
+  close(in[1]);
+
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  std::string *sinks[2] = {&result.out, &result.err};
+  int open_streams = 2;
+  while (open_streams > 0 && std::chrono::steady_clock::now() < deadline) {
+    if (poll(fds, 2, 200) <= 0) continue;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP)) == 0) continue;
+      char buffer[4096];
+      ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        sinks[i]->append(buffer, static_cast<std::size_t>(n));
+      } else {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open_streams;
+      }
+    }
+  }
+  for (auto &f : fds) {
+    if (f.fd >= 0) close(f.fd);
+  }
+  int status = 0;
+  if (open_streams > 0) kill(pid, SIGKILL);
+  waitpid(pid, &status, 0);
+  result.status = open_streams == 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+}  // namespace vok::test
