@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -64,7 +65,9 @@ process_result run_process(const std::string &program, const std::vector<std::st
   }
   int status = 0;
   if (open_streams > 0) kill(pid, SIGKILL);
-  waitpid(pid, &status, 0);
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  result.peak_kib = usage.ru_maxrss;
   result.status = open_streams == 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
 }

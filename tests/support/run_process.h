@@ -10,6 +10,7 @@ struct process_result {
   std::string out;
   std::string err;
   int status = -1;  // exit status, or -1 when it was killed or did not end in time
+  long peak_kib = 0;  // the process's peak resident memory
 };
 
 process_result run_process(const std::string &program, const std::vector<std::string> &arguments,

@@ -18,6 +18,7 @@
 #include <sys/prctl.h>
 #endif
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -269,14 +270,36 @@ void link_opened(oshandle mutex) {
 #endif
 }
 
-std::uint32_t process_id() { return static_cast<std::uint32_t>(getpid()); }
+// The process and thread ids go into every message of the simulator link; each costs a
+// system call, so both are kept, and forgotten in the child of a fork.
+std::atomic<std::uint32_t> cached_pid{0};
+thread_local std::uint32_t cached_tid = 0;
+
+void forget_ids() {
+  cached_pid.store(0);
+  cached_tid = 0;
+}
+
+std::uint32_t process_id() {
+  std::uint32_t pid = cached_pid.load(std::memory_order_relaxed);
+  if (pid == 0) {
+    static const int registered = pthread_atfork(nullptr, nullptr, forget_ids);
+    (void)registered;
+    pid = static_cast<std::uint32_t>(getpid());
+    cached_pid.store(pid, std::memory_order_relaxed);
+  }
+  return pid;
+}
 
 std::uint32_t thread_id() {
+  if (cached_tid == 0) {
 #if defined(__linux__)
-  return static_cast<std::uint32_t>(syscall(SYS_gettid));
+    cached_tid = static_cast<std::uint32_t>(syscall(SYS_gettid));
 #else
-  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(pthread_self()));
+    cached_tid = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(pthread_self()));
 #endif
+  }
+  return cached_tid;
 }
 
 }  // namespace
