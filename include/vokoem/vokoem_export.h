@@ -3,7 +3,9 @@
 #define VOKOEM_EXPORT_H
 
 #if defined(_WIN32)
-#if defined(VOKOEM_DLL_IMPORT)
+#if defined(VOKOEM_BUILDING)
+#define VOKOEM_API __declspec(dllexport)
+#elif defined(VOKOEM_DLL_IMPORT)
 #define VOKOEM_API __declspec(dllimport)
 #else
 #define VOKOEM_API

@@ -32,6 +32,7 @@ class simulator_process {
 
  private:
   pid_t pid_ = -1;
+  void *process_ = nullptr;  // the process handle, on Windows
   bool ready_ = false;
   std::string line_;
 };

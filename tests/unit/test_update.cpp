@@ -28,7 +28,11 @@ class stdin_text {
     EXPECT_NE(std::freopen(path_.c_str(), "rb", stdin), nullptr);
   }
   ~stdin_text() {
+#if defined(_WIN32)
+    EXPECT_NE(std::freopen("NUL", "rb", stdin), nullptr);
+#else
     EXPECT_NE(std::freopen("/dev/null", "rb", stdin), nullptr);
+#endif
     std::remove(path_.c_str());
   }
 

@@ -1,7 +1,11 @@
 // vok-simulator: an emulated Vantrel board in a process of its own, served through the
 // simulator link, for the update tool and for applications developed without a board.
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <signal.h>
 #include <unistd.h>
+#endif
 
 #include <CLI/CLI.hpp>
 #include <atomic>
@@ -16,6 +20,15 @@ namespace {
 
 std::atomic<bool> stop_requested{false};
 
+#if defined(_WIN32)
+BOOL WINAPI on_console_event(DWORD) {
+  stop_requested.store(true);
+  return TRUE;
+}
+
+void catch_stop_signals() { SetConsoleCtrlHandler(on_console_event, TRUE); }
+int process_id() { return static_cast<int>(GetCurrentProcessId()); }
+#else
 void on_signal(int) { stop_requested.store(true); }
 
 void catch_stop_signals() {
@@ -26,6 +39,8 @@ void catch_stop_signals() {
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
 }
+int process_id() { return static_cast<int>(getpid()); }
+#endif
 
 // "2.9.1.0" as a packed version word (fix 24-31, major 16-23, minor 8-15, patch 0-7).
 std::string parse_version(const std::string &text, std::uint32_t &word) {
@@ -154,7 +169,7 @@ int main(int argc, char **argv) {
     return 1;
   }
   std::printf("vok-simulator: ready, serving a board of type %d (s/n %d), pid %d\n", config.devtype,
-              config.serial, static_cast<int>(getpid()));
+              config.serial, process_id());
   std::fflush(stdout);
   server.run(stop_requested);
   link.remove();

@@ -38,22 +38,11 @@ class objects {
                            std::size_t length);
 
  private:
-  struct shm {
-    int fd = -1;
-    void *view = nullptr;
-    std::size_t size = 0;
-  };
-  bool create_shm(const char *name, std::size_t size, shm &object, std::string &error);
-  bool create_mutex(const char *name, shm &object, std::string &error);
-  bool create_event(const char *name, void *&event, std::string &error);
-
-  bool created_ = false;
-  shm request_, statusmap_, h2d_mutex_, d2h_mutex_;
+  struct state;  // the platform's objects
+  state *state_ = nullptr;
   unsigned char *request_view_ = nullptr;
   unsigned char *status_view_ = nullptr;
   std::size_t status_size_ = 0;
-  void *h2d_trigger_ = nullptr, *h2d_ready_ = nullptr, *d2h_trigger_ = nullptr,
-       *d2h_ready_ = nullptr;
 };
 
 }  // namespace vok::sim

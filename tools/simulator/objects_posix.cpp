@@ -46,11 +46,13 @@ bool another_simulator_serves() {
   return alive;
 }
 
-}  // namespace
+struct shm {
+  int fd = -1;
+  void *view = nullptr;
+  std::size_t size = 0;
+};
 
-objects::~objects() { remove(); }
-
-bool objects::create_shm(const char *name, std::size_t size, shm &object, std::string &error) {
+bool create_shm(const char *name, std::size_t size, shm &object, std::string &error) {
   object.fd = shm_open(posix_name(name).c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
   if (object.fd < 0 || fchmod(object.fd, 0600) != 0 ||
       ftruncate(object.fd, static_cast<off_t>(size)) != 0) {
@@ -67,7 +69,7 @@ bool objects::create_shm(const char *name, std::size_t size, shm &object, std::s
   return true;
 }
 
-bool objects::create_mutex(const char *name, shm &object, std::string &error) {
+bool create_mutex(const char *name, shm &object, std::string &error) {
   if (!create_shm(name, mutex_object_size, object, error)) return false;
   auto *block = static_cast<mutex_block *>(object.view);
   pthread_mutexattr_t attr;
@@ -86,7 +88,7 @@ bool objects::create_mutex(const char *name, shm &object, std::string &error) {
   return true;
 }
 
-bool objects::create_event(const char *name, void *&event, std::string &error) {
+bool create_event(const char *name, sem_t *&event, std::string &error) {
   sem_t *sem = sem_open(posix_name(name).c_str(), O_CREAT | O_EXCL, 0600, 0);
   if (sem == SEM_FAILED) {
     error = std::string("cannot create ") + name + ": " + std::strerror(errno);
@@ -96,53 +98,64 @@ bool objects::create_event(const char *name, void *&event, std::string &error) {
   return true;
 }
 
+}  // namespace
+
+struct objects::state {
+  shm request, statusmap, h2d_mutex, d2h_mutex;
+  sem_t *h2d_trigger = nullptr, *h2d_ready = nullptr, *d2h_trigger = nullptr,
+        *d2h_ready = nullptr;
+};
+
+objects::~objects() { remove(); }
+
 bool objects::create(std::size_t status_size, std::string &error) {
   if (another_simulator_serves()) {
     error = "another simulator is serving already";
     return false;
   }
   unlink_all();  // stale objects of a simulator that did not exit cleanly
-  created_ = true;
+  state_ = new state;
+  state &s = *state_;
   // The request mapping comes last: a host that finds it finds everything else too.
-  bool ok = create_event(sim_d2h_trigger_name, d2h_trigger_, error) &&
-            create_event(sim_d2h_ready_name, d2h_ready_, error) &&
-            create_event(sim_h2d_trigger_name, h2d_trigger_, error) &&
-            create_event(sim_h2d_ready_name, h2d_ready_, error) &&
-            create_mutex(sim_d2h_mutex_name, d2h_mutex_, error) &&
-            create_mutex(sim_h2d_mutex_name, h2d_mutex_, error) &&
-            create_shm(sim_statusmap_name, status_size, statusmap_, error) &&
-            create_shm(sim_map_name, sim_view_size, request_, error);
+  bool ok = create_event(sim_d2h_trigger_name, s.d2h_trigger, error) &&
+            create_event(sim_d2h_ready_name, s.d2h_ready, error) &&
+            create_event(sim_h2d_trigger_name, s.h2d_trigger, error) &&
+            create_event(sim_h2d_ready_name, s.h2d_ready, error) &&
+            create_mutex(sim_d2h_mutex_name, s.d2h_mutex, error) &&
+            create_mutex(sim_h2d_mutex_name, s.h2d_mutex, error) &&
+            create_shm(sim_statusmap_name, status_size, s.statusmap, error) &&
+            create_shm(sim_map_name, sim_view_size, s.request, error);
   if (!ok) {
     remove();
     return false;
   }
-  request_view_ = static_cast<unsigned char *>(request_.view);
-  status_view_ = static_cast<unsigned char *>(statusmap_.view);
+  request_view_ = static_cast<unsigned char *>(s.request.view);
+  status_view_ = static_cast<unsigned char *>(s.statusmap.view);
   status_size_ = status_size;
   return true;
 }
 
 void objects::remove() {
-  if (!created_) return;
-  created_ = false;
+  if (state_ == nullptr) return;
   unlink_all();
-  for (shm *object : {&request_, &statusmap_, &h2d_mutex_, &d2h_mutex_}) {
+  state &s = *state_;
+  for (shm *object : {&s.request, &s.statusmap, &s.h2d_mutex, &s.d2h_mutex}) {
     if (object->view != nullptr) munmap(object->view, object->size);
     if (object->fd >= 0) close(object->fd);
-    *object = shm{};
   }
-  for (void **event : {&h2d_trigger_, &h2d_ready_, &d2h_trigger_, &d2h_ready_}) {
-    if (*event != nullptr) sem_close(static_cast<sem_t *>(*event));
-    *event = nullptr;
+  for (sem_t *event : {s.h2d_trigger, s.h2d_ready, s.d2h_trigger, s.d2h_ready}) {
+    if (event != nullptr) sem_close(event);
   }
+  delete state_;
+  state_ = nullptr;
   request_view_ = status_view_ = nullptr;
 }
 
 bool objects::wait_trigger(int timeout_ms) {
-  return posix_event_wait_for(static_cast<sem_t *>(h2d_trigger_), timeout_ms);
+  return posix_event_wait_for(state_->h2d_trigger, timeout_ms);
 }
 
-void objects::set_ready() { posix_event_set(static_cast<sem_t *>(h2d_ready_)); }
+void objects::set_ready() { posix_event_set(state_->h2d_ready); }
 
 bool objects::read_sender(std::uint32_t pid, std::uint64_t address, void *into,
                           std::size_t length) {

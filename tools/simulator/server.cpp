@@ -1,7 +1,6 @@
 #include "server.h"
 
-#include <unistd.h>
-
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <thread>
@@ -92,7 +91,7 @@ void server::handle_request(std::uint32_t pid) {
   if (options_.die_after >= 0 && served_ >= options_.die_after) {
     std::fprintf(stderr, "vok-simulator: dying after %lld requests, as asked\n", served_);
     std::fflush(stderr);
-    _exit(3);
+    std::_Exit(3);
   }
   ++served_;
   if (options_.slow_us > 0) std::this_thread::sleep_for(std::chrono::microseconds(options_.slow_us));

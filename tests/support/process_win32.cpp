@@ -1,0 +1,154 @@
+// Starting vok-simulator and running programs on Windows, for the tests.
+#include <windows.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "run_process.h"
+#include "simulator_process.h"
+
+namespace vok::test {
+namespace {
+
+std::string command_line(const std::string &program, const std::vector<std::string> &arguments) {
+  std::string line = "\"" + program + "\"";
+  for (const auto &a : arguments) line += " \"" + a + "\"";
+  return line;
+}
+
+// A pipe whose one end the child inherits.
+struct pipe_pair {
+  HANDLE read = nullptr, write = nullptr;
+  explicit pipe_pair(bool child_reads) {
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+    CreatePipe(&read, &write, &sa, 0);
+    SetHandleInformation(child_reads ? write : read, HANDLE_FLAG_INHERIT, 0);
+  }
+  ~pipe_pair() {
+    for (HANDLE h : {read, write}) {
+      if (h != nullptr) CloseHandle(h);
+    }
+  }
+  void close_read() {
+    CloseHandle(read);
+    read = nullptr;
+  }
+  void close_write() {
+    CloseHandle(write);
+    write = nullptr;
+  }
+};
+
+HANDLE start(const std::string &program, const std::vector<std::string> &arguments, HANDLE in,
+             HANDLE out, HANDLE err, DWORD *pid) {
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = in;
+  si.hStdOutput = out;
+  si.hStdError = err;
+  PROCESS_INFORMATION pi{};
+  std::string line = command_line(program, arguments);
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+    return nullptr;
+  }
+  CloseHandle(pi.hThread);
+  *pid = pi.dwProcessId;
+  return pi.hProcess;
+}
+
+void drain(HANDLE from, std::string *into) {
+  char buffer[4096];
+  DWORD n = 0;
+  while (ReadFile(from, buffer, sizeof buffer, &n, nullptr) && n > 0) into->append(buffer, n);
+}
+
+}  // namespace
+
+std::string simulator_process::program() {
+  const char *override_path = std::getenv("VOK_SIMULATOR");
+  return override_path != nullptr ? override_path : VOK_SIMULATOR_PATH;
+}
+
+simulator_process::simulator_process(const std::vector<std::string> &arguments) {
+  pipe_pair out(false);
+  DWORD pid = 0;
+  HANDLE process = start(program(), arguments, GetStdHandle(STD_INPUT_HANDLE), out.write,
+                         GetStdHandle(STD_ERROR_HANDLE), &pid);
+  out.close_write();
+  if (process == nullptr) return;
+  process_ = process;
+  pid_ = static_cast<pid_t>(pid);
+  // The ready line, read on a thread so that a silent simulator cannot hold the test.
+  std::string line;
+  std::thread reader([&] {
+    char c = 0;
+    DWORD n = 0;
+    while (ReadFile(out.read, &c, 1, &n, nullptr) && n == 1 && c != '\n') line += c;
+  });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (std::chrono::steady_clock::now() < deadline && line.find("ready") == std::string::npos &&
+         WaitForSingleObject(process, 50) == WAIT_TIMEOUT) {
+  }
+  if (line.find("ready") == std::string::npos) TerminateProcess(process, 1);
+  reader.join();
+  while (!line.empty() && line.back() == '\r') line.pop_back();
+  line_ = line;
+  ready_ = line.find("ready") != std::string::npos;
+}
+
+simulator_process::~simulator_process() { stop(); }
+
+int simulator_process::wait_for_exit(int seconds) {
+  if (process_ == nullptr) return -1;
+  if (WaitForSingleObject(process_, static_cast<DWORD>(seconds) * 1000) != WAIT_OBJECT_0) return -1;
+  DWORD code = 0;
+  GetExitCodeProcess(process_, &code);
+  CloseHandle(process_);
+  process_ = nullptr;
+  pid_ = -1;
+  return static_cast<int>(code);
+}
+
+// Windows has no polite stop signal for a console process that is not ours to reach: the
+// simulator is ended, and the system closes its objects.
+int simulator_process::stop() {
+  if (process_ == nullptr) return -1;
+  TerminateProcess(static_cast<HANDLE>(process_), 0);
+  return wait_for_exit(30);
+}
+
+void simulator_process::kill_now() { stop(); }
+
+process_result run_process(const std::string &program, const std::vector<std::string> &arguments,
+                           const std::string &input, int timeout_seconds) {
+  process_result result;
+  pipe_pair in(true), out(false), err(false);
+  DWORD pid = 0;
+  HANDLE process = start(program, arguments, in.read, out.write, err.write, &pid);
+  in.close_read();
+  out.close_write();
+  err.close_write();
+  if (process == nullptr) return result;
+  DWORD written = 0;
+  if (!input.empty()) WriteFile(in.write, input.data(), static_cast<DWORD>(input.size()), &written, nullptr);
+  in.close_write();
+  std::thread out_reader(drain, out.read, &result.out);
+  std::thread err_reader(drain, err.read, &result.err);
+  if (WaitForSingleObject(process, static_cast<DWORD>(timeout_seconds) * 1000) != WAIT_OBJECT_0) {
+    TerminateProcess(process, 1);
+    WaitForSingleObject(process, INFINITE);
+    result.status = -1;
+  } else {
+    DWORD code = 0;
+    GetExitCodeProcess(process, &code);
+    result.status = static_cast<int>(code);
+  }
+  out_reader.join();
+  err_reader.join();
+  CloseHandle(process);
+  return result;
+}
+
+}  // namespace vok::test

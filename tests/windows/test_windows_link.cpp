@@ -1,0 +1,118 @@
+// The Windows build against vok-simulator.exe through real named objects: a client's
+// requests, the cost of one request, and the update tool in short scenarios.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <vector>
+
+#include "run_process.h"
+#include "simulator_process.h"
+#include "sv_internal.h"
+
+namespace vok::test {
+namespace {
+
+std::string read_file(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The console writes CR LF; the banner carries the build's date.
+std::string normalise(std::string text) {
+  text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+  return std::regex_replace(text, std::regex("Vantrel Upgrade version .{20} \\(SW"),
+                            "Vantrel Upgrade version <build date> (SW");
+}
+
+TEST(WindowsLink, QueriesThroughTheNamedObjects) {
+  simulator_process sim({"--serial", "777"});
+  ASSERT_TRUE(sim.ready()) << sim.ready_line();
+  sv_handle *sv = sv_open("PCI,card:0");
+  ASSERT_NE(sv, nullptr);
+  int value = 0;
+  EXPECT_EQ(sv_query(sv, SV_QUERY_DEVTYPE, 0, &value), SV_OK);
+  EXPECT_EQ(value, 21);
+  EXPECT_EQ(sv_query(sv, SV_QUERY_SERIALNUMBER, 0, &value), SV_OK);
+  EXPECT_EQ(value, 777);
+  sv_version v;
+  EXPECT_EQ(sv_version_status(sv, &v, sizeof v, 0, 3, 0), SV_OK);
+  EXPECT_STREQ(v.name, "pciflash1");
+  EXPECT_EQ(sv_close(sv), SV_OK);
+}
+
+TEST(WindowsLink, FlashWriteReadBackAndTheCostOfARequest) {
+  simulator_process sim;
+  ASSERT_TRUE(sim.ready());
+  sv_handle *sv = sv_open("PCI,card:0");
+  ASSERT_NE(sv, nullptr);
+  std::vector<std::uint32_t> region(0x400000 / 4);
+  for (std::size_t i = 0; i < region.size(); ++i) region[i] = static_cast<std::uint32_t>(i * 2654435761u);
+  char description[256] = "sx 20090403 2.14";
+  orvello_flashwrite p;
+  prepare(p);
+  p.data = reinterpret_cast<std::uintptr_t>(region.data());
+  p.description = reinterpret_cast<std::uintptr_t>(description);
+  p.length = 0x400000;
+  p.kind = 10;
+  p.map = 4;
+  p.version = 0x08010022;
+  p.option = 1;
+  ASSERT_EQ(sv_sys_call(sv, ORVELLO_REQ_FLASHWRITE, &p), SV_OK);
+
+  constexpr int words = 2000;
+  orvello_debug pd;
+  prepare(pd);
+  pd.header.size = 64;
+  int mismatches = 0;
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < words; ++i) {
+    pd.command = OV_DEBUG_R_FLASH;
+    pd.parameter = 4 * 0x400000 + 4 * static_cast<std::uint32_t>(i);
+    ASSERT_EQ(sv_sys_call(sv, ORVELLO_REQ_DEBUG, &pd), SV_OK);
+    mismatches += pd.value != region[static_cast<std::size_t>(i)];
+  }
+  const double us = std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count() / words;
+  EXPECT_EQ(mismatches, 0);
+  std::printf("cost of one flash-word read through vok-simulator: %.1f us; a whole read-back "
+              "(4194240 requests) would take %.0f s\n",
+              us, us * 4194240e-6);
+  EXPECT_EQ(sv_close(sv), SV_OK);
+}
+
+struct tool_case {
+  const char *golden;
+  std::vector<std::string> simulator;
+  const char *input;
+  int status;
+};
+
+class WindowsTool : public ::testing::TestWithParam<tool_case> {};
+
+TEST_P(WindowsTool, MatchesTheGoldenTranscript) {
+  simulator_process sim(GetParam().simulator);
+  ASSERT_TRUE(sim.ready());
+  process_result run = run_process(VOK_UPGRADE_PATH, {}, GetParam().input, 600);
+  const std::string golden = std::string(VOK_GOLDEN_DIR) + "/" + GetParam().golden;
+  EXPECT_EQ(normalise(run.out), read_file(golden + ".stdout"));
+  EXPECT_EQ(normalise(run.err), read_file(golden + ".stderr"));
+  EXPECT_EQ(run.status, GetParam().status);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scenarios, WindowsTool,
+    ::testing::Values(tool_case{"answer_n", {}, "n\n", 0},
+                      tool_case{"all_flash_writes_fail",
+                                {"--fail-write", "1", "--fail-write", "2", "--fail-write", "3",
+                                 "--fail-write", "4"},
+                                "y\n\n\n\n\n",
+                                0}),
+    [](const auto &info) { return std::string(info.param.golden); });
+
+}  // namespace
+}  // namespace vok::test
