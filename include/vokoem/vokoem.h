@@ -16,16 +16,11 @@
 #include "vokoem/vokoem_codes.h"
 #include "vokoem/vokoem_export.h"
 #include "vokoem/orvello.h"
+#include "vokoem/vokoem_version.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-/* The library's own version, 4.7.0.0. */
-#define SV_VERSION_MAJOR 4
-#define SV_VERSION_MINOR 7
-#define SV_VERSION_PATCH 0
-#define SV_VERSION_FIX 0
 
 /* One open board. Created by sv_open()/sv_openex(), released by sv_close(). */
 typedef struct sv_handle sv_handle;

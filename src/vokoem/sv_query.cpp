@@ -27,8 +27,6 @@ using namespace vok;
 
 namespace {
 
-constexpr std::int32_t library_packed_version = 0x40700;  // 4.7.0.0
-
 // Status requests: records of words, cleared, with no input beyond the header.
 template <std::size_t Size>
 struct status_record {

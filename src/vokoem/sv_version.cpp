@@ -52,11 +52,6 @@ using namespace vok;
 
 namespace {
 
-// The library itself, module 0 of every device: 4.7.0.0.
-constexpr std::uint32_t library_record_version = 0x07040000;
-
-constexpr std::uint32_t library_packed_version = 0x40700;
-
 // The three bytes of an extra word, bits 16-23, 8-15 and 0-7.
 struct bytes3 {
   int high, middle, low;

@@ -1,0 +1,46 @@
+# Installation: the library (static and shared) with its headers, a CMake package
+# (find_package(vokoem), vokoem::vokoem and vokoem::shared) and a pkg-config file; the tool and
+# the simulator with their manual pages.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set_target_properties(vokoem PROPERTIES EXPORT_NAME vokoem)
+set_target_properties(vokoem_shared PROPERTIES EXPORT_NAME shared
+  VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
+
+install(TARGETS vokoem vokoem_shared EXPORT vokoemTargets
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/vokoem
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} FILES_MATCHING PATTERN "*.h")
+install(FILES ${PROJECT_BINARY_DIR}/include/vokoem/vokoem_version.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vokoem)
+
+install(EXPORT vokoemTargets NAMESPACE vokoem::
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/vokoem)
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/vokoemConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/vokoemConfig.cmake
+  INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/vokoem)
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/vokoemConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/vokoemConfig.cmake ${PROJECT_BINARY_DIR}/vokoemConfigVersion.cmake
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/vokoem)
+
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  set(VOKOEM_PRIVATE_LIBS "-lstdc++ -lpthread -lrt")
+elseif(NOT WIN32)
+  set(VOKOEM_PRIVATE_LIBS "-lstdc++ -lpthread")
+endif()
+configure_file(${PROJECT_SOURCE_DIR}/cmake/vokoem.pc.in ${PROJECT_BINARY_DIR}/vokoem.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/vokoem.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+install(TARGETS vantrel-upgrade RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(TARGET vok-simulator)
+  install(TARGETS vok-simulator RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+if(NOT WIN32)
+  install(FILES ${PROJECT_SOURCE_DIR}/man/vantrel-upgrade.1 ${PROJECT_SOURCE_DIR}/man/vok-simulator.1
+    DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
