@@ -44,3 +44,24 @@ if(NOT WIN32)
   install(FILES ${PROJECT_SOURCE_DIR}/man/vantrel-upgrade.1 ${PROJECT_SOURCE_DIR}/man/vok-simulator.1
     DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
+
+# Packages: a Debian package on Linux, a zip of the 32-bit executables and the DLL on Windows.
+# The package carries the firmware image set's version, 1.0.34.8, from the image table.
+file(STRINGS ${PROJECT_SOURCE_DIR}/firmware/images.manifest package_line REGEX "^package ")
+string(REGEX REPLACE ".*\\| *([0-9.]+) *$" "\\1" VANTREL_PACKAGE_VERSION "${package_line}")
+set(CPACK_PACKAGE_NAME vantrel-upgrade)
+set(CPACK_PACKAGE_VERSION ${VANTREL_PACKAGE_VERSION})
+set(CPACK_PACKAGE_VENDOR "VOK")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+  "Firmware update tool of the Vantrel video board, its client library and board simulator")
+set(CPACK_PACKAGE_CONTACT "VOK Service <service@vok.example>")
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_SYSTEM_NAME win32)
+else()
+  set(CPACK_GENERATOR DEB)
+endif()
+include(CPack)

@@ -22,7 +22,7 @@ void usage(const char *program) {
 
 void banner() {
   std::printf("Vantrel Upgrade version %s %s", __DATE__, __TIME__);
-  std::printf(" (SW %d.%d.%d.%d)\n", 4, 5, 0, 0);
+  std::printf(" (SW %d.%d.%d.%d)\n", VANTREL_UPGRADE_VERSION);
   const std::uint32_t v = vok::firmware::package_version;
   std::printf("           Version   %d.%d.%d.%d:'%s'\n", (v >> 16) & 0xFF, (v >> 8) & 0xFF,
               v & 0xFF, (v >> 24) & 0xFF, vok::firmware::package_string);
