@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "lifecycle.h"
+#include "scripted_board.h"
 
 namespace vok::test {
 namespace {
@@ -22,68 +22,8 @@ using words = std::map<std::size_t, std::uint32_t>;  // byte offset -> word
 constexpr std::int32_t sentinel = 0x77777777;
 const std::string timeout = "SV_ERROR_TIMEOUT. Timeout.";
 
-std::uint32_t word(const request_log &r, std::size_t offset) {
-  std::uint32_t value = 0;
-  if (offset + 4 <= r.record.size()) std::memcpy(&value, r.record.data() + offset, 4);
-  return value;
-}
-
-void put(void *record, std::size_t offset, std::uint32_t value) {
-  std::memcpy(static_cast<unsigned char *>(record) + offset, &value, 4);
-}
-
-// A sent record: its size and code, and every word from offset 16 on zero except `inputs`.
-void expect_sent(const request_log &r, std::uint32_t code, std::size_t size,
-                 const words &inputs = {}) {
-  EXPECT_EQ(r.code, code);
-  ASSERT_EQ(r.size, size) << "request " << code;
-  ASSERT_EQ(r.record.size(), size);
-  EXPECT_EQ(word(r, 0), size);
-  for (std::size_t offset = 16; offset < size; offset += 4) {
-    auto it = inputs.find(offset);
-    EXPECT_EQ(word(r, offset), it == inputs.end() ? 0u : it->second)
-        << "request " << code << ", offset " << offset;
-  }
-}
-
-class QueryTest : public board_test {
+class QueryTest : public scripted_board_test {
  protected:
-  void SetUp() override {
-    board_test::SetUp();
-    d.at(0).answer = [this](void *record, std::size_t size) {
-      std::uint32_t code;
-      std::memcpy(&code, static_cast<unsigned char *>(record) + 8, 4);
-      auto it = replies.find(code);
-      if (it == replies.end()) return serve_in_process(model(), record, size);
-      it->second(static_cast<unsigned char *>(record), size);
-    };
-  }
-  void TearDown() override {
-    if (sv != nullptr) close(sv);
-    expect_nothing_left();
-  }
-
-  void start(std::uint32_t traceflags = 0) {
-    model().settings().traceflags = traceflags;
-    sv = open();
-    ASSERT_NE(sv, nullptr);
-    forget();
-  }
-  void forget() {
-    d.clear_requests();
-    d.clear_output();
-    board_lines = model().trace_lines().size();
-  }
-
-  // The lines since start() or forget(), at the debugger output and at the board.
-  void expect_lines(const std::vector<std::string> &expected) {
-    EXPECT_EQ(d.debug_lines(), expected);
-    const auto all = model().trace_lines();
-    EXPECT_EQ(
-        std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(board_lines), all.end()),
-        expected);
-  }
-
   // The status requests answer with the board's pattern, with `over` (code -> words) on top.
   void pattern_with(const std::map<std::uint32_t, words> &over) {
     for (std::uint32_t code : {21u, 26u, 42u, 17u}) {
@@ -94,10 +34,6 @@ class QueryTest : public board_test {
       };
     }
   }
-
-  std::map<std::uint32_t, std::function<void(unsigned char *, std::size_t)>> replies;
-  sv_handle *sv = nullptr;
-  std::size_t board_lines = 0;
 };
 
 // ---- sv_query -------------------------------------------------------------------------------

@@ -11,7 +11,7 @@
 #include <tuple>
 #include <vector>
 
-#include "lifecycle.h"
+#include "scripted_board.h"
 
 namespace vok::test {
 namespace {
@@ -21,82 +21,13 @@ using board::pattern_word;
 constexpr std::int32_t sentinel = 0x77777777;
 constexpr unsigned char untouched = 0xEE;
 
-std::uint32_t word(const request_log &r, std::size_t offset) {
-  std::uint32_t value = 0;
-  if (offset + 4 <= r.record.size()) std::memcpy(&value, r.record.data() + offset, 4);
-  return value;
-}
-
-void put(void *record, std::size_t offset, std::uint32_t value) {
-  std::memcpy(static_cast<unsigned char *>(record) + offset, &value, 4);
-}
-
-// A sent record: its size and code, and every byte from offset 16 on zero except `inputs`
-// (words) and `text` (bytes at `text_at`).
-void expect_sent(const request_log &r, std::uint32_t code, std::size_t size,
-                 const std::map<std::size_t, std::uint32_t> &inputs = {},
-                 const std::string &text = {}, std::size_t text_at = 0) {
-  EXPECT_EQ(r.code, code);
-  ASSERT_EQ(r.size, size) << "request " << code;
-  ASSERT_EQ(r.record.size(), size);
-  EXPECT_EQ(word(r, 0), size);
-  std::vector<std::uint8_t> want(size, 0);
-  for (const auto &[offset, value] : inputs) put(want.data(), offset, value);
-  std::memcpy(want.data() + text_at, text.data(), text.size());
-  for (std::size_t i = 16; i < size; ++i) {
-    EXPECT_EQ(r.record[i], want[i]) << "request " << code << ", byte " << i;
-  }
-}
-
 // The byte at `offset` of a pattern reply to request `code`.
 unsigned char pattern_byte(std::uint32_t code, std::size_t offset) {
   const std::uint32_t w = pattern_word(code, offset & ~std::size_t{3});
   return static_cast<unsigned char>(w >> (8 * (offset & 3)));
 }
 
-class TransferTest : public board_test {
- protected:
-  using reply = std::function<void(unsigned char *record, std::size_t size)>;
-
-  void SetUp() override {
-    board_test::SetUp();
-    d.at(0).answer = [this](void *record, std::size_t size) {
-      std::uint32_t code;
-      std::memcpy(&code, static_cast<unsigned char *>(record) + 8, 4);
-      auto it = replies.find(code);
-      if (it != replies.end()) {
-        it->second(static_cast<unsigned char *>(record), size);
-      } else {
-        serve_in_process(model(), record, size);
-      }
-    };
-  }
-  void TearDown() override {
-    if (sv != nullptr) close(sv);
-    expect_nothing_left();
-  }
-
-  void start(std::uint32_t traceflags = 0) {
-    model().settings().traceflags = traceflags;
-    sv = open();
-    ASSERT_NE(sv, nullptr);
-    forget();
-  }
-  void forget() {
-    d.clear_requests();
-    d.clear_output();
-    board_lines = model().trace_lines().size();
-  }
-
-  std::vector<std::string> driver_lines() {
-    auto all = model().trace_lines();
-    return {all.begin() + static_cast<std::ptrdiff_t>(board_lines), all.end()};
-  }
-
-  std::map<std::uint32_t, reply> replies;
-  sv_handle *sv = nullptr;
-  std::size_t board_lines = 0;
-};
+class TransferTest : public scripted_board_test {};
 
 // ---- sv_raster_status, sv_monitorinfo -------------------------------------------------------
 

@@ -10,37 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "lifecycle.h"
+#include "scripted_board.h"
 #include "sv_records.h"
 
 namespace vok::test {
 namespace {
 
 const std::string parameter = "SV_ERROR_PARAMETER. Parameter error.";
-
-std::uint32_t word(const request_log &r, std::size_t offset) {
-  std::uint32_t value = 0;
-  if (offset + 4 <= r.record.size()) std::memcpy(&value, r.record.data() + offset, 4);
-  return value;
-}
-
-void put(void *record, std::size_t offset, std::uint32_t value) {
-  std::memcpy(static_cast<unsigned char *>(record) + offset, &value, 4);
-}
-
-// A sent record: its size and code, and every word from offset 16 on zero except `inputs`.
-void expect_sent(const request_log &r, std::uint32_t code, std::size_t size,
-                 const std::map<std::size_t, std::uint32_t> &inputs = {}) {
-  EXPECT_EQ(r.code, code);
-  ASSERT_EQ(r.size, size) << "request " << code;
-  ASSERT_EQ(r.record.size(), size);
-  EXPECT_EQ(word(r, 0), size);
-  for (std::size_t offset = 16; offset < size; offset += 4) {
-    auto it = inputs.find(offset);
-    EXPECT_EQ(word(r, offset), it == inputs.end() ? 0u : it->second)
-        << "request " << code << ", offset " << offset;
-  }
-}
 
 bool all_zero(const void *p, std::size_t n) {
   const auto *b = static_cast<const unsigned char *>(p);
