@@ -3,6 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#if defined(_WIN32)
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
 #include <string>
 #include <vector>
 
@@ -10,39 +15,13 @@
 #include "flash.h"
 #include "lifecycle.h"
 #include "report.h"
+#include "stdin_text.h"
 #include "upgrade.h"
 
 namespace vok::test {
 namespace {
 
 using update::printversions;
-
-// Standard input for the code under test, from a text.
-class stdin_text {
- public:
-  explicit stdin_text(const std::string &text) {
-    path_ = ::testing::TempDir() + "vok-stdin-" + std::to_string(counter()++);
-    std::FILE *f = std::fopen(path_.c_str(), "wb");
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
-    EXPECT_NE(std::freopen(path_.c_str(), "rb", stdin), nullptr);
-  }
-  ~stdin_text() {
-#if defined(_WIN32)
-    EXPECT_NE(std::freopen("NUL", "rb", stdin), nullptr);
-#else
-    EXPECT_NE(std::freopen("/dev/null", "rb", stdin), nullptr);
-#endif
-    std::remove(path_.c_str());
-  }
-
- private:
-  static int &counter() {
-    static int n = 0;
-    return n;
-  }
-  std::string path_;
-};
 
 struct answer_case {
   std::string input;
