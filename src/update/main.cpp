@@ -1,8 +1,8 @@
 // vantrel-upgrade: writes the embedded firmware images into the flash of every Vantrel board
 // of this machine, verifies them, and reports the versions before and after.
 #include <cstdio>
-#include <cstring>
 
+#include "arguments.h"
 #include "console.h"
 #include "upgrade.h"
 #include "vokoem/vokoem.h"
@@ -10,9 +10,6 @@
 namespace {
 
 constexpr int vantrel_devtype = 21;
-constexpr int boards_to_try = 8;
-constexpr const char board_prefix[] = "PCI,card:";
-constexpr std::size_t cardstring_size = 128;
 
 void usage(const char *program) {
   std::printf("Program %s called with unknown parameter.\n\n", program);
@@ -42,45 +39,21 @@ void closing_advice() {
   vok::update::flushoutput();
 }
 
-// The board number of a "PCI,card:" argument: decimal digits after optional blanks and an
-// optional sign, up to the first other character; 0 when there are none.
-int board_number(const char *text) {
-  while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
-  const bool negative = *text == '-';
-  if (*text == '-' || *text == '+') ++text;
-  unsigned value = 0;
-  for (; *text >= '0' && *text <= '9'; ++text) value = value * 10u + static_cast<unsigned>(*text - '0');
-  return static_cast<int>(negative ? 0u - value : value);
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
   const char *program = argv[0];
-  int next = 1;
-  if (next < argc && std::strcmp(argv[next], "-c") == 0) ++next;  // accepted, no effect
-
-  char cardstring[cardstring_size] = {};
-  int first = 0;
-  int count = boards_to_try;
-  if (next < argc) {
-    const char *argument = argv[next];
-    // A board argument too long for the buffer is refused: cutting it could name another board.
-    if (std::strncmp(argument, board_prefix, sizeof board_prefix - 1) != 0 ||
-        std::strlen(argument) >= cardstring_size) {
-      usage(program);
-      return -1;
-    }
-    std::strcpy(cardstring, argument);
-    first = board_number(argument + sizeof board_prefix - 1);
-    count = 1;
+  vok::update::arguments args;
+  if (!vok::update::parse_arguments(argc, argv, args)) {
+    usage(program);
+    return -1;
   }
 
   banner();
   bool handed_over = false;
-  for (int i = 0; i < count; ++i) {
-    if (count > 1) std::snprintf(cardstring, sizeof cardstring, "PCI,card:%d", i);
-    sv_handle *sv = sv_open_forward(cardstring);
+  for (int i = 0; i < args.count; ++i) {
+    if (args.count > 1) std::snprintf(args.cardstring, sizeof args.cardstring, "PCI,card:%d", i);
+    sv_handle *sv = sv_open_forward(args.cardstring);
     if (sv == nullptr) continue;
 
     int devtype = 0, serial = 0;
@@ -92,14 +65,14 @@ int main(int argc, char **argv) {
     }
     result = sv_query(sv, SV_QUERY_SERIALNUMBER, 0, &serial);
     if (result != SV_OK) vok::update::report_error(sv, result);
-    std::printf("Card %d is of type %s (s/n %d)\n", first + i,
+    std::printf("Card %d is of type %s (s/n %d)\n", args.first + i,
                 query_value_name(sv, SV_QUERY_DEVTYPE, devtype), serial);
     if (devtype == vantrel_devtype) {
-      std::printf(" Programming card %d\n", first + i);
+      std::printf(" Programming card %d\n", args.first + i);
       vok::update::upgradecard(sv);  // closes the board on every path
       handed_over = true;
     } else {
-      std::printf(" Skipping card %d\n", first + i);
+      std::printf(" Skipping card %d\n", args.first + i);
       sv_close(sv);
     }
   }
