@@ -1,5 +1,6 @@
 #include "report.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -8,6 +9,11 @@ namespace vok::update {
 namespace {
 
 constexpr int driver_flashinfo_key = 0x2030F;  // 2.3p15: the first driver with flash info
+
+// The most devices, and modules of a device, that the report walks. A board has one device
+// with a handful of modules; a broken driver that claims 2^32 of them and answers for every
+// one would otherwise hold the tool for hours.
+constexpr std::uint32_t table_limit = 256;
 
 struct module_number {
   int major, minor, patch, fix;
@@ -42,8 +48,8 @@ int printversions(sv_handle *sv) {
       error = sv_version_status(sv, &v, sizeof v, static_cast<int>(d), static_cast<int>(m), 0);
       if (error != SV_OK) break;
       if (m == 0) {
-        if (d == 0) ndevices = v.ndevices;
-        nmodules = v.nmodules;
+        if (d == 0) ndevices = std::min(v.ndevices, table_limit);
+        nmodules = std::min(v.nmodules, table_limit);
       }
       const module_number n = parts(v.version);
       char tmp[32];

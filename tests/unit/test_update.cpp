@@ -136,6 +136,29 @@ TEST_F(UpdateTest, FlashModuleLines) {
             "pciflashX      :    2.0.0.0 no date\n");
 }
 
+// A driver that claims 2^32 devices of 2^32 modules and answers for each: the walk stops at
+// 256 of each instead of holding the tool.
+TEST_F(UpdateTest, AHugeTableIsWalkedOnlyAsFarAsTheLimit) {
+  sv_handle *sv = open();
+  int versions = 0;
+  d.at(0).answer = [this, &versions](void *record, std::size_t size) {
+    serve_in_process(model(), record, size);
+    auto *v = static_cast<orvello_version *>(record);
+    if (v->header.code != ORVELLO_REQ_VERSION) return;
+    ++versions;
+    v->header.result = SV_OK;
+    v->ndevices = 0xFFFFFFFF;
+    v->nmodules = 0xFFFFFFFE;  // the library adds its own module: 0xFFFFFFFF
+    std::snprintf(v->name, sizeof v->name, "module");
+  };
+  d.log_requests = false;
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(printversions(sv), 1);
+  ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(versions, 256 * 256);
+  close(sv);
+}
+
 TEST_F(UpdateTest, ATableThatEndsAtOnceIsEmpty) {
   d.at(0).result_for[ORVELLO_REQ_VERSION] = SV_ERROR_PARAMETER;
   sv_handle *sv = open();
