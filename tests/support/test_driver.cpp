@@ -48,6 +48,11 @@ void serve_in_process(board::board &model, void *record, std::size_t size) {
 struct driver_ops {
   static oshandle device_open(const char *name) {
     driver &d = current();
+    ++d.device_operations_;
+    if (d.fail_device_operation_at > 0 && --d.fail_device_operation_at == 0) {
+      last_error_value = 31;  // a device that does not work
+      return invalid_handle;
+    }
     std::string text = name;
     const std::string prefix = "\\\\.\\";
     auto found = d.devices_.end();
@@ -65,8 +70,9 @@ struct driver_ops {
     return new driver::open_device{&found->second};
   }
 
-  static int device_control(oshandle handle, std::uint32_t control, void *in, std::uint32_t inlength,
-                            void *, std::uint32_t, std::uint32_t *bytes, sv_overlapped *ov) {
+  static int device_control(oshandle handle, std::uint32_t control, void *in,
+                            std::uint32_t inlength, void *, std::uint32_t, std::uint32_t *bytes,
+                            sv_overlapped *ov) {
     driver &d = current();
     device &target = *static_cast<driver::open_device *>(handle)->target;
     const std::uint32_t code = word_at(in, 8);
@@ -76,8 +82,10 @@ struct driver_ops {
       d.requests_.push_back({control, code, word_at(in, 4), inlength, ov,
                              std::vector<std::uint8_t>(first, first + inlength)});
     }
+    ++d.device_operations_;
     auto mode = target.completion_for.find(code);
-    const completion how = mode != target.completion_for.end() ? mode->second : target.normal;
+    completion how = mode != target.completion_for.end() ? mode->second : target.normal;
+    if (d.fail_device_operation_at > 0 && --d.fail_device_operation_at == 0) how = completion::fail;
     if (how == completion::fail) {
       last_error_value = 31;  // a device that does not work
       return 0;

@@ -5,7 +5,8 @@
 // answer). Requests complete at once or are left pending and complete when waited for; the
 // open request stays pending until close cancels it. Every request is logged, and every
 // allocation, lock, event and open device is counted, so that a test can see what a path
-// leaves behind. Allocations and event creations can be failed by countdown.
+// leaves behind. Allocations, event creations and device operations can be failed by
+// countdown.
 #pragma once
 
 #include <atomic>
@@ -26,10 +27,10 @@ enum class device_state { present, missing, held };
 
 // How the device completes a request.
 enum class completion {
-  at_once,        // DeviceIoControl succeeds at once
-  pending,        // left pending; completes when waited for
-  held_pending,   // left pending; completes only when complete_held() is called
-  fail,           // DeviceIoControl fails (last error 31)
+  at_once,       // DeviceIoControl succeeds at once
+  pending,       // left pending; completes when waited for
+  held_pending,  // left pending; completes only when complete_held() is called
+  fail,          // DeviceIoControl fails (last error 31)
 };
 
 struct request_log {
@@ -68,9 +69,12 @@ class driver {
   // Whether requests are logged (benchmarks turn it off).
   bool log_requests = true;
 
-  // Countdowns: the n-th allocation (event creation) from now fails; 0 fails none.
+  // Countdowns: the n-th allocation (event creation, device operation) from now fails; 0
+  // fails none. The device operations are opening a device and sending it a request; a
+  // failing one fails with last error 31, as completion::fail does.
   int fail_allocation_at = 0;
   int fail_event_at = 0;
+  int fail_device_operation_at = 0;
 
   // Live resources.
   int open_devices() const { return open_devices_; }
@@ -79,6 +83,7 @@ class driver {
   int live_allocations() const { return live_allocations_; }
   int cancels() const { return cancels_; }
   int device_opens() const { return device_opens_; }
+  int device_operations() const { return device_operations_; }
 
   std::vector<request_log> requests() const;
   std::vector<std::uint32_t> request_codes() const;
@@ -113,7 +118,7 @@ class driver {
   };
   std::vector<pending_request> pending_;
   std::atomic<int> open_devices_{0}, live_locks_{0}, live_events_{0}, live_allocations_{0},
-      cancels_{0}, device_opens_{0};
+      cancels_{0}, device_opens_{0}, device_operations_{0};
 };
 
 // The driver that is installed now (one at a time).
