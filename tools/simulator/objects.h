@@ -22,8 +22,17 @@ class objects {
   // Removes every object (also done by the destructor).
   void remove();
 
+  // Serves memory that the caller owns instead of published objects (for tests): `area` is a
+  // message area of 16 KiB, `status` the status region. Nothing is waited for or signalled.
+  void serve_memory(unsigned char *area, unsigned char *status, std::size_t status_size) {
+    remove();
+    area_ = area;
+    status_view_ = status;
+    status_size_ = status_size;
+  }
+
   // The host-to-device message area, 16 KiB.
-  unsigned char *area() const { return request_view_ + 0x4000; }
+  unsigned char *area() const { return area_; }
   unsigned char *status() const { return status_view_; }
   std::size_t status_size() const { return status_size_; }
 
@@ -41,6 +50,7 @@ class objects {
   struct state;  // the platform's objects
   state *state_ = nullptr;
   unsigned char *request_view_ = nullptr;
+  unsigned char *area_ = nullptr;
   unsigned char *status_view_ = nullptr;
   std::size_t status_size_ = 0;
 };

@@ -17,7 +17,9 @@
 namespace vok::sim {
 namespace {
 
-std::string posix_name(const char *name) { return std::string("/") + name; }
+std::string posix_name(const char *name) {
+  return std::string("/") + name;
+}
 
 const char *const shm_names[] = {sim_map_name, sim_statusmap_name, sim_h2d_mutex_name,
                                  sim_d2h_mutex_name};
@@ -102,11 +104,12 @@ bool create_event(const char *name, sem_t *&event, std::string &error) {
 
 struct objects::state {
   shm request, statusmap, h2d_mutex, d2h_mutex;
-  sem_t *h2d_trigger = nullptr, *h2d_ready = nullptr, *d2h_trigger = nullptr,
-        *d2h_ready = nullptr;
+  sem_t *h2d_trigger = nullptr, *h2d_ready = nullptr, *d2h_trigger = nullptr, *d2h_ready = nullptr;
 };
 
-objects::~objects() { remove(); }
+objects::~objects() {
+  remove();
+}
 
 bool objects::create(std::size_t status_size, std::string &error) {
   if (another_simulator_serves()) {
@@ -130,6 +133,7 @@ bool objects::create(std::size_t status_size, std::string &error) {
     return false;
   }
   request_view_ = static_cast<unsigned char *>(s.request.view);
+  area_ = request_view_ + 0x4000;
   status_view_ = static_cast<unsigned char *>(s.statusmap.view);
   status_size_ = status_size;
   return true;
@@ -148,14 +152,16 @@ void objects::remove() {
   }
   delete state_;
   state_ = nullptr;
-  request_view_ = status_view_ = nullptr;
+  request_view_ = area_ = status_view_ = nullptr;
 }
 
 bool objects::wait_trigger(int timeout_ms) {
   return posix_event_wait_for(state_->h2d_trigger, timeout_ms);
 }
 
-void objects::set_ready() { posix_event_set(state_->h2d_ready); }
+void objects::set_ready() {
+  if (state_ != nullptr) posix_event_set(state_->h2d_ready);
+}
 
 bool objects::read_sender(std::uint32_t pid, std::uint64_t address, void *into,
                           std::size_t length) {

@@ -66,16 +66,18 @@ HANDLE sender(std::uint32_t pid) {
   std::lock_guard<std::mutex> hold(lock);
   auto it = opened.find(pid);
   if (it != opened.end()) return it->second;
-  HANDLE process = OpenProcess(PROCESS_VM_READ | PROCESS_VM_WRITE | PROCESS_VM_OPERATION |
-                                   PROCESS_QUERY_INFORMATION,
-                               FALSE, pid);
+  HANDLE process = OpenProcess(
+      PROCESS_VM_READ | PROCESS_VM_WRITE | PROCESS_VM_OPERATION | PROCESS_QUERY_INFORMATION, FALSE,
+      pid);
   if (process != nullptr) opened[pid] = process;
   return process;
 }
 
 }  // namespace
 
-objects::~objects() { remove(); }
+objects::~objects() {
+  remove();
+}
 
 bool objects::create(std::size_t status_size, std::string &error) {
   state_ = new state;
@@ -94,6 +96,7 @@ bool objects::create(std::size_t status_size, std::string &error) {
     return false;
   }
   request_view_ = static_cast<unsigned char *>(s.request_view);
+  area_ = request_view_ + 0x4000;
   status_view_ = static_cast<unsigned char *>(s.status_view);
   status_size_ = status_size;
   return true;
@@ -110,21 +113,24 @@ void objects::remove() {
   }
   delete state_;
   state_ = nullptr;
-  request_view_ = status_view_ = nullptr;
+  request_view_ = area_ = status_view_ = nullptr;
 }
 
 bool objects::wait_trigger(int timeout_ms) {
   return WaitForSingleObject(state_->h2d_trigger, static_cast<DWORD>(timeout_ms)) == WAIT_OBJECT_0;
 }
 
-void objects::set_ready() { SetEvent(state_->h2d_ready); }
+void objects::set_ready() {
+  if (state_ != nullptr) SetEvent(state_->h2d_ready);
+}
 
 bool objects::read_sender(std::uint32_t pid, std::uint64_t address, void *into,
                           std::size_t length) {
   HANDLE process = sender(pid);
   SIZE_T done = 0;
   return process != nullptr && address <= UINTPTR_MAX &&
-         ReadProcessMemory(process, reinterpret_cast<const void *>(static_cast<std::uintptr_t>(address)),
+         ReadProcessMemory(process,
+                           reinterpret_cast<const void *>(static_cast<std::uintptr_t>(address)),
                            into, length, &done) &&
          done == length;
 }
