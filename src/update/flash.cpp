@@ -18,7 +18,7 @@ constexpr std::uint32_t flashread_size = 64;
 constexpr std::uint32_t flashinfo_size = 304;
 
 struct buffer_release {
-  void operator()(unsigned char *p) const { std::free(p); }
+  void operator()(unsigned char *p) const { working_buffer_memory.release(p); }
 };
 
 std::uint32_t little_endian_word(const unsigned char *p) {
@@ -67,6 +67,8 @@ int verify_region(sv_handle *sv, int map, const unsigned char *buffer) {
 
 }  // namespace
 
+buffer_memory working_buffer_memory = {std::malloc, std::free};
+
 void programflash(sv_handle *sv, int map, const imageentry &image, std::uint32_t version,
                   const char *description) {
   orvello_flashwrite p{};
@@ -74,7 +76,7 @@ void programflash(sv_handle *sv, int map, const imageentry &image, std::uint32_t
   p.header.magic = ORVELLO_MAGIC;
 
   std::unique_ptr<unsigned char, buffer_release> buffer(
-      static_cast<unsigned char *>(std::malloc(region_size)));
+      static_cast<unsigned char *>(working_buffer_memory.allocate(region_size)));
   if (!buffer) {
     std::printf("Buffer malloc failed\n");
     return;

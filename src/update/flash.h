@@ -1,6 +1,7 @@
 // Flash programming and verification of one 4 MiB region, and the flash information request.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "image_set.h"
@@ -9,6 +10,14 @@
 namespace vok::update {
 
 inline constexpr std::uint32_t region_size = 0x400000;
+
+// Where the working buffer of a region comes from: std::malloc and std::free, unless a test
+// puts others here to fail the allocation or to count what is left.
+struct buffer_memory {
+  void *(*allocate)(std::size_t size);
+  void (*release)(void *buffer);
+};
+extern buffer_memory working_buffer_memory;
 
 // Writes one image into region `map` with one flash write request, then reads the region
 // back word by word and compares; prints the outcome, and on a failure waits for Enter.
