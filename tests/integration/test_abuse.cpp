@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <string>
 
 #include "link_fixture.h"
 #include "sv_device.h"
@@ -107,7 +108,10 @@ INSTANTIATE_TEST_SUITE_P(Sizes, RecordSize,
                                            size_case{15, unanswered},  // no room for a result
                                            // the query word lies past the record
                                            size_case{16, SV_ERROR_NOTIMPLEMENTED},
-                                           size_case{16257, SV_ERROR_BUFFERSIZE}));
+                                           size_case{16257, SV_ERROR_BUFFERSIZE}),
+                         [](const ::testing::TestParamInfo<size_case> &info) {
+                           return "size_" + std::to_string(info.param.size);
+                         });
 
 TEST_F(AbuseTest, AFlashWriteWhoseDataIsNotMappedFailsAsATransfer) {
   sv_handle *sv = sv_open("PCI,card:0");
