@@ -32,14 +32,21 @@ bool take_mutex(sim_link *link, bool accept_abandoned) {
   return false;
 }
 
+// Writes a header word only where the area holds another value. The header is the same for
+// every request of a connection: left unwritten, its cache line stays shared with the
+// simulator that reads it, instead of changing hands twice a request.
+void refresh32(unsigned char *area, std::size_t offset, std::uint32_t value) {
+  if (get32(area, offset) != value) put32(area, offset, value);
+}
+
 void write_header(sim_link *link, std::uint32_t type) {
   unsigned char *area = link->h2d_area;
-  put32(area, simmsg::type, type);
-  put32(area, simmsg::pid, os().process_id());
-  put32(area, simmsg::tid, os().thread_id());
-  put32(area, simmsg::connection, link->connection);
-  put32(area, simmsg::opennumber, static_cast<std::uint32_t>(link->opennumber));
-  put32(area, simmsg::reserved, link->reserved);
+  refresh32(area, simmsg::type, type);
+  refresh32(area, simmsg::pid, os().process_id());
+  refresh32(area, simmsg::tid, os().thread_id());
+  refresh32(area, simmsg::connection, link->connection);
+  refresh32(area, simmsg::opennumber, static_cast<std::uint32_t>(link->opennumber));
+  refresh32(area, simmsg::reserved, link->reserved);
 }
 
 // Signals the message and waits for the simulator's reply. False when the simulator went away.
