@@ -36,51 +36,26 @@ struct firmware {
   std::uint32_t c[4], r[4], kind, cx = 0, rx = 0, cy = 0, ry = 0, cz = 0, rz = 0;
 };
 
-class VersionTest : public board_test {
+class VersionTest : public scripted_board_test {
  protected:
   void SetUp() override {
-    board_test::SetUp();
-    d.at(0).answer = [this](void *record, std::size_t size) {
-      auto *r = static_cast<unsigned char *>(record);
-      std::uint32_t code;
-      std::memcpy(&code, r + 8, 4);
-      if (code == ORVELLO_REQ_VERSION && version_reply) {
-        const module_reply &m = *version_reply;
-        const std::uint32_t w[] = {m.ndevices, m.nmodules, m.version, m.date, m.time, m.flags};
-        for (int i = 0; i < 6; ++i) put(r, 24 + 4 * i, w[i]);
-        std::memcpy(r + 48, m.name.data(), std::min<std::size_t>(m.name.size(), 32));
-        std::memcpy(r + 80, m.comment.data(), std::min<std::size_t>(m.comment.size(), 64));
-        put(r, 12, static_cast<std::uint32_t>(m.result));
-      } else if (code == ORVELLO_REQ_FIRMWARE && firmware_reply) {
-        const firmware &f = *firmware_reply;
-        const std::uint32_t w[] = {f.c[0], f.c[1], f.c[2], f.c[3], f.r[0], f.r[1], f.r[2], f.r[3],
-                                   f.kind, f.cx,   f.rx,   f.cy,   f.ry,   f.cz,   f.rz};
-        for (int i = 0; i < 15; ++i) put(r, 16 + 4 * i, w[i]);
-      } else {
-        serve_in_process(model(), record, size);
-      }
+    scripted_board_test::SetUp();
+    replies[ORVELLO_REQ_VERSION] = [this](unsigned char *r, std::size_t size) {
+      if (!version_reply) return serve_in_process(model(), r, size);
+      const module_reply &m = *version_reply;
+      const std::uint32_t w[] = {m.ndevices, m.nmodules, m.version, m.date, m.time, m.flags};
+      for (int i = 0; i < 6; ++i) put(r, 24 + 4 * i, w[i]);
+      std::memcpy(r + 48, m.name.data(), std::min<std::size_t>(m.name.size(), 32));
+      std::memcpy(r + 80, m.comment.data(), std::min<std::size_t>(m.comment.size(), 64));
+      put(r, 12, static_cast<std::uint32_t>(m.result));
     };
-  }
-  void TearDown() override {
-    if (sv != nullptr) close(sv);
-    expect_nothing_left();
-  }
-
-  void start(std::uint32_t traceflags = 0) {
-    model().settings().traceflags = traceflags;
-    sv = open();
-    ASSERT_NE(sv, nullptr);
-    d.clear_requests();
-    d.clear_output();
-    board_lines = model().trace_lines().size();
-  }
-
-  void expect_lines(const std::vector<std::string> &expected) {
-    EXPECT_EQ(d.debug_lines(), expected);
-    const auto all = model().trace_lines();
-    EXPECT_EQ(
-        std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(board_lines), all.end()),
-        expected);
+    replies[ORVELLO_REQ_FIRMWARE] = [this](unsigned char *r, std::size_t size) {
+      if (!firmware_reply) return serve_in_process(model(), r, size);
+      const firmware &f = *firmware_reply;
+      const std::uint32_t w[] = {f.c[0], f.c[1], f.c[2], f.c[3], f.r[0], f.r[1], f.r[2], f.r[3],
+                                 f.kind, f.cx,   f.rx,   f.cy,   f.ry,   f.cz,   f.rz};
+      for (int i = 0; i < 15; ++i) put(r, 16 + 4 * i, w[i]);
+    };
   }
 
   static sv_version filled() {
@@ -91,8 +66,6 @@ class VersionTest : public board_test {
 
   std::optional<module_reply> version_reply;
   std::optional<firmware> firmware_reply;
-  sv_handle *sv = nullptr;
-  std::size_t board_lines = 0;
 };
 
 // ---- sv_version_status ----------------------------------------------------------------------
