@@ -15,8 +15,19 @@
 #include "server.h"
 #include "simulator_process.h"
 #include "sv_internal.h"
+#include "vokoem/vokoem.h"
 
 namespace vok::test {
+
+// Opens board 0, finds it to be a Vantrel board and closes it: the simulator serves.
+inline void expect_board_served() {
+  sv_handle *sv = sv_open("PCI,card:0");
+  ASSERT_NE(sv, nullptr);
+  int devtype = 0;
+  EXPECT_EQ(sv_query(sv, SV_QUERY_DEVTYPE, 0, &devtype), SV_OK);
+  EXPECT_EQ(devtype, 21);
+  EXPECT_EQ(sv_close(sv), SV_OK);
+}
 
 // The native platform, with the notices and the debugger output kept for the test.
 class recording_platform {

@@ -31,16 +31,6 @@ class AbuseTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(sim.ready()) << sim.ready_line(); }
 
-  // A normal open and query: the simulator still serves.
-  static void expect_served() {
-    sv_handle *sv = sv_open("PCI,card:0");
-    ASSERT_NE(sv, nullptr);
-    int devtype = 0;
-    EXPECT_EQ(sv_query(sv, SV_QUERY_DEVTYPE, 0, &devtype), SV_OK);
-    EXPECT_EQ(devtype, 21);
-    EXPECT_EQ(sv_close(sv), SV_OK);
-  }
-
   recording_platform platform;
   simulator_process sim;
 };
@@ -65,7 +55,7 @@ TEST_F(AbuseTest, AHostThatDiesHoldingTheMutexIsTakenOverByTheNext) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
   ASSERT_EQ(WEXITSTATUS(status), 0) << "the child opened the link and took the mutex";
-  expect_served();
+  expect_board_served();
   EXPECT_EQ(abandoned_waits, 1) << "the next host takes the mutex over as abandoned";
 }
 
@@ -100,7 +90,7 @@ TEST_P(RecordSize, IsAnsweredWhereItHasRoomAndTheSimulatorGoesOn) {
   EXPECT_EQ(static_cast<std::int32_t>(get32(record, 12)), GetParam().result);
   os().named_mutex_release(link->h2d_mutex);
   sys_close(link);
-  expect_served();
+  expect_board_served();
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, RecordSize,
@@ -130,7 +120,7 @@ TEST_F(AbuseTest, AFlashWriteWhoseDataIsNotMappedFailsAsATransfer) {
   int devtype = 0;
   EXPECT_EQ(sv_query(sv, SV_QUERY_DEVTYPE, 0, &devtype), SV_OK) << "the same handle is served";
   EXPECT_EQ(sv_close(sv), SV_OK);
-  expect_served();
+  expect_board_served();
 }
 
 }  // namespace
