@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "flash_request.h"
 #include "link_fixture.h"
 #include "sv_device.h"
 #include "sv_simlink.h"
@@ -107,15 +108,8 @@ TEST_F(AbuseTest, AFlashWriteWhoseDataIsNotMappedFailsAsATransfer) {
   sv_handle *sv = sv_open("PCI,card:0");
   ASSERT_NE(sv, nullptr);
   char description[256] = "fx 20111017 unmapped";
-  orvello_flashwrite p{};
-  p.header.size = sizeof p;
-  p.header.magic = ORVELLO_MAGIC;
-  p.data = 0x1000;  // the first pages of a process are never mapped
-  p.description = reinterpret_cast<std::uintptr_t>(description);
-  p.length = 0x400000;
-  p.kind = 10;
-  p.map = 1;
-  p.option = 1;
+  // The first pages of a process are never mapped.
+  orvello_flashwrite p = region_write(reinterpret_cast<const void *>(0x1000), description, 1);
   EXPECT_EQ(sv_sys_call(sv, ORVELLO_REQ_FLASHWRITE, &p), SV_ERROR_TRANSFER);
   int devtype = 0;
   EXPECT_EQ(sv_query(sv, SV_QUERY_DEVTYPE, 0, &devtype), SV_OK) << "the same handle is served";

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include "flash_request.h"
 #include "link_fixture.h"
 
 namespace vok::test {
@@ -83,15 +84,7 @@ TEST_F(SimulatorTest, FlashWriteAndReadBackOfARegion) {
       region[i] = static_cast<std::uint32_t>(i * 2654435761u) ^ 0x5A5A0000u;
     }
     char description[256] = "s1 20081120 1.14.18";
-    orvello_flashwrite p;
-    prepare(p);
-    p.data = reinterpret_cast<std::uintptr_t>(region.data());
-    p.description = reinterpret_cast<std::uintptr_t>(description);
-    p.length = 0x400000;
-    p.kind = 10;
-    p.map = 2;
-    p.version = 0x08010022;
-    p.option = 1;
+    orvello_flashwrite p = region_write(region.data(), description, 2);
     ASSERT_EQ(sv_sys_call(sv, ORVELLO_REQ_FLASHWRITE, &p), SV_OK);
 
     orvello_debug pd;

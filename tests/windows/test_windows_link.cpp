@@ -9,6 +9,7 @@
 #include <sstream>
 #include <vector>
 
+#include "flash_request.h"
 #include "run_process.h"
 #include "simulator_process.h"
 #include "sv_internal.h"
@@ -54,15 +55,7 @@ TEST(WindowsLink, FlashWriteReadBackAndTheCostOfARequest) {
   std::vector<std::uint32_t> region(0x400000 / 4);
   for (std::size_t i = 0; i < region.size(); ++i) region[i] = static_cast<std::uint32_t>(i * 2654435761u);
   char description[256] = "sx 20090403 2.14";
-  orvello_flashwrite p;
-  prepare(p);
-  p.data = reinterpret_cast<std::uintptr_t>(region.data());
-  p.description = reinterpret_cast<std::uintptr_t>(description);
-  p.length = 0x400000;
-  p.kind = 10;
-  p.map = 4;
-  p.version = 0x08010022;
-  p.option = 1;
+  orvello_flashwrite p = region_write(region.data(), description, 4);
   ASSERT_EQ(sv_sys_call(sv, ORVELLO_REQ_FLASHWRITE, &p), SV_OK);
 
   constexpr int words = 2000;
