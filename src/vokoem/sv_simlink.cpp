@@ -9,16 +9,6 @@
 namespace vok {
 namespace {
 
-std::uint32_t get32(const void *base, std::size_t offset) {
-  std::uint32_t value;
-  std::memcpy(&value, static_cast<const unsigned char *>(base) + offset, sizeof value);
-  return value;
-}
-
-void put32(void *base, std::size_t offset, std::uint32_t value) {
-  std::memcpy(static_cast<unsigned char *>(base) + offset, &value, sizeof value);
-}
-
 // Takes the host-to-device mutex. An abandoned mutex (its owner died holding it) is held
 // now; it counts as taken only where the exchange accepts it, and is given back otherwise.
 bool take_mutex(sim_link *link, bool accept_abandoned) {

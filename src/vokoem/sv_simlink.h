@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "platform/platform.h"
 
@@ -41,6 +42,17 @@ namespace simmsg {
 inline constexpr std::size_t type = 0, pid = 4, tid = 8, connection = 12, opennumber = 16,
                              reserved = 20, address_high = 40, address_low = 44, length = 48,
                              offset_high = 52, offset_low = 56;
+}
+
+// A 32-bit word of a message area or record, at a byte offset (no alignment needed).
+inline std::uint32_t get32(const void *base, std::size_t offset) {
+  std::uint32_t value;
+  std::memcpy(&value, static_cast<const unsigned char *>(base) + offset, sizeof value);
+  return value;
+}
+
+inline void put32(void *base, std::size_t offset, std::uint32_t value) {
+  std::memcpy(static_cast<unsigned char *>(base) + offset, &value, sizeof value);
 }
 
 struct sim_link {

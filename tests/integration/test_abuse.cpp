@@ -18,16 +18,6 @@ namespace {
 
 constexpr std::int32_t unanswered = 0x5A5A5A5A;  // a result word that the simulator never writes
 
-std::uint32_t get32(const unsigned char *p, std::size_t offset) {
-  std::uint32_t v;
-  std::memcpy(&v, p + offset, 4);
-  return v;
-}
-
-void put32(unsigned char *p, std::size_t offset, std::uint32_t v) {
-  std::memcpy(p + offset, &v, 4);
-}
-
 class AbuseTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(sim.ready()) << sim.ready_line(); }

@@ -12,16 +12,6 @@
 namespace vok::sim {
 namespace {
 
-std::uint32_t get32(const unsigned char *p, std::size_t offset) {
-  std::uint32_t value;
-  std::memcpy(&value, p + offset, 4);
-  return value;
-}
-
-void put32(unsigned char *p, std::size_t offset, std::uint32_t value) {
-  std::memcpy(p + offset, &value, 4);
-}
-
 constexpr std::size_t description_size = 256;
 
 }  // namespace
