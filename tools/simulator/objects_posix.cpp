@@ -133,7 +133,7 @@ bool objects::create(std::size_t status_size, std::string &error) {
     return false;
   }
   request_view_ = static_cast<unsigned char *>(s.request.view);
-  area_ = request_view_ + 0x4000;
+  area_ = request_view_ + sim_h2d_offset;
   status_view_ = static_cast<unsigned char *>(s.statusmap.view);
   status_size_ = status_size;
   return true;
