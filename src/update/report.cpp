@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace vok::update {
 namespace {
@@ -36,9 +37,28 @@ void print_flash_module(const sv_version &v, const char *tmp) {
   std::printf("%s\n", v.comment);
 }
 
+// The module's date and time as yyyy/mm/dd hh:mm; empty when both are 0.
+std::string bcd_date(const sv_version &v) {
+  if (v.date == 0 && v.time == 0) return {};
+  char text[32];
+  std::snprintf(text, sizeof text, "%04x/%02x/%02x %02x:%02x", v.date & 0xFFFF,
+                (v.date >> 16) & 0xFF, (v.date >> 24) & 0xFF, (v.time >> 8) & 0xFF,
+                (v.time >> 16) & 0xFF);
+  return text;
+}
+
+std::string field_text(const char *field, std::size_t size) {
+  return std::string(field, std::find(field, field + size, '\0'));
+}
+
 }  // namespace
 
 int printversions(sv_handle *sv) {
+  version_walk walk;
+  return printversions(sv, walk);
+}
+
+int printversions(sv_handle *sv, version_walk &walk) {
   std::uint32_t ndevices = 1;
   std::uint32_t nmodules = 1;
   int error = SV_OK;
@@ -54,19 +74,24 @@ int printversions(sv_handle *sv) {
       const module_number n = parts(v.version);
       char tmp[32];
       std::snprintf(tmp, sizeof tmp, "%d.%d.%d.%d", n.major, n.minor, n.patch, n.fix);
+      walk.modules.push_back({field_text(v.name, sizeof v.name), tmp, bcd_date(v),
+                              field_text(v.comment, sizeof v.comment)});
 
-      if (std::strncmp(v.name, "driver", 6) == 0) {
+      if (walk.gates && std::strncmp(v.name, "driver", 6) == 0) {
         if (n.key() < driver_flashinfo_key) {
           std::printf("Driver version less than 2.3p15 does not support flash info dump\n");
+          walk.refusal = std::string("driver module ") + tmp + " is older than 2.3p15";
           return 0;
         }
         if (n.major == 2 && n.minor == 6 && n.patch < 6) {
           std::printf("Driver version 2.6p0 to 2.6p5 should not be used for flash programming.\n");
+          walk.refusal = std::string("driver module ") + tmp + " is one of 2.6p0 to 2.6p5";
           return 0;
         }
       }
-      if (std::strcmp(v.name, "cpld") == 0 && n.major < 2) {
+      if (walk.gates && std::strcmp(v.name, "cpld") == 0 && n.major < 2) {
         std::printf("This update is only for cpldversion 2 and higher\n");
+        walk.refusal = std::string("cpld module ") + tmp + " is older than 2";
         error = SV_ERROR_FIRMWARE;
       }
       if (std::strncmp(v.name, "pciflash", 8) == 0) print_flash_module(v, tmp);
@@ -74,6 +99,7 @@ int printversions(sv_handle *sv) {
   }
   if (error == SV_OK || error == SV_ERROR_PARAMETER) return 1;  // the end of the table
   std::printf("Error %d '%s'\n", error, errortext_lookup(error));
+  if (walk.refusal.empty()) walk.refusal = std::string("version report: ") + errortext_lookup(error);
   return 0;
 }
 
