@@ -7,6 +7,35 @@ namespace {
 
 constexpr const char board_prefix[] = "PCI,card:";
 
+enum option_bit : unsigned {
+  option_c = 1,
+  option_help = 2,
+  option_version = 4,
+  option_list = 8,
+  option_verify = 16,
+  option_yes = 32,
+  option_json = 64,
+};
+
+struct option_name {
+  const char *name;
+  option_bit bit;
+};
+
+constexpr option_name options[] = {
+    {"-c", option_c},           {"--help", option_help}, {"--version", option_version},
+    {"--list", option_list},    {"--verify", option_verify}, {"--yes", option_yes},
+    {"--json", option_json},
+};
+
+// The bit of an option, or 0 for any other argument.
+unsigned option_of(const char *argument) {
+  for (const option_name &o : options) {
+    if (std::strcmp(argument, o.name) == 0) return o.bit;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int board_number(const char *text) {
@@ -21,7 +50,25 @@ int board_number(const char *text) {
 
 bool parse_arguments(int argc, const char *const *argv, arguments &args) {
   int next = 1;
-  if (next < argc && std::strcmp(argv[next], "-c") == 0) ++next;  // accepted, no effect
+  unsigned seen = 0;
+  // The options, each at most once, before the board argument. "-c" is accepted and has no
+  // effect: every image is always read back.
+  for (unsigned bit; next < argc && (bit = option_of(argv[next])) != 0; ++next) {
+    if ((seen & bit) != 0) return false;
+    seen |= bit;
+    if (bit == option_json) {
+      if (++next >= argc) return false;
+      args.json = argv[next];
+    }
+  }
+  const unsigned modes = seen & (option_list | option_verify | option_yes);
+  if ((modes & (modes - 1)) != 0) return false;  // at most one mode
+  args.help = (seen & option_help) != 0;
+  args.version = (seen & option_version) != 0;
+  args.yes = (seen & option_yes) != 0;
+  if ((seen & option_list) != 0) args.mode = run_mode::list;
+  if ((seen & option_verify) != 0) args.mode = run_mode::verify;
+
   if (next >= argc) return true;
   const char *argument = argv[next];
   // A board argument too long for the buffer is refused: cutting it could name another board.

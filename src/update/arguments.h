@@ -1,4 +1,4 @@
-// The tool's command line: "[-c] [PCI,card:<board#>]".
+// The tool's command line: "[options] [-c] [PCI,card:<board#>]".
 #pragma once
 
 #include <cstddef>
@@ -8,15 +8,31 @@ namespace vok::update {
 inline constexpr int boards_to_try = 8;
 inline constexpr std::size_t cardstring_size = 128;
 
-// The boards that the command line names.
+// What the run does with each board.
+enum class run_mode {
+  update,  // check, ask, write and verify (with --yes: without asking or waiting)
+  list,    // --list: report every board, write nothing
+  verify,  // --verify: check, then compare the flash with the images, write nothing
+};
+
+// The boards that the command line names, and the options given before them.
 struct arguments {
   char cardstring[cardstring_size] = {};  // the named board's setup string; empty when none
   int first = 0;                          // the number of the first board tried
   int count = boards_to_try;              // how many boards are tried from it
+  run_mode mode = run_mode::update;
+  bool yes = false;            // --yes: the confirmation answered y, no waits
+  const char *json = nullptr;  // --json FILE: where the run's report goes
+  bool help = false;           // --help
+  bool version = false;        // --version
+
+  // The modes that never read standard input and whose exit value tells the outcome.
+  bool unattended() const { return yes || mode != run_mode::update; }
 };
 
 // Reads the command line (`argv[0]` is the program) into `args`. False when it carries a
-// parameter that is not understood: the caller prints the usage then.
+// parameter that is not understood, an option twice, two modes, or --json without a file:
+// the caller prints the usage then.
 bool parse_arguments(int argc, const char *const *argv, arguments &args);
 
 // The board number of a "PCI,card:" argument: decimal digits after optional blanks and an

@@ -1,42 +1,73 @@
 // vantrel-upgrade: writes the embedded firmware images into the flash of every Vantrel board
-// of this machine, verifies them, and reports the versions before and after.
+// of this machine, verifies them, and reports the versions before and after. Unattended, it
+// also lists the boards, compares their flash with the images, or updates without questions,
+// and writes a report of the run in JSON.
 #include <cstdio>
+#include <ctime>
+#include <string>
 
 #include "arguments.h"
-#include "console.h"
-#include "upgrade.h"
+#include "interrupt.h"
+#include "json_report.h"
+#include "run.h"
 #include "vokoem/vokoem.h"
 
 namespace {
 
-constexpr int vantrel_devtype = 21;
+#define VERSION_TEXT_OF(a, b, c, d) #a "." #b "." #c "." #d
+#define VERSION_TEXT(parts) VERSION_TEXT_OF(parts)
+constexpr const char tool_version[] = VERSION_TEXT(VANTREL_UPGRADE_VERSION);
+constexpr const char build_time[] = __DATE__ " " __TIME__;
 
-void usage(const char *program) {
-  std::printf("Program %s called with unknown parameter.\n\n", program);
+void syntax(const char *program) {
   std::printf("Syntax: %s [PCI,card:<board#>]\n", program);
   std::printf("        <board#>     Zero-based index on all recognized VOK video boards.\n");
 }
 
-void banner() {
-  std::printf("Vantrel Upgrade version %s %s", __DATE__, __TIME__);
+void usage(const char *program) {
+  std::printf("Program %s called with unknown parameter.\n\n", program);
+  syntax(program);
+}
+
+void help(const char *program) {
+  syntax(program);
+  std::printf("\n");
+  std::printf("Full syntax: %s [options] [-c] [PCI,card:<board#>]\n", program);
+  std::printf("  --list        list every board with its module versions; writes nothing\n");
+  std::printf("  --verify      compare the flash of every Vantrel board with the images; "
+              "writes nothing\n");
+  std::printf("  --yes         update without asking, and without waiting after a failure\n");
+  std::printf("  --json FILE   write a report of the run in JSON to FILE\n");
+  std::printf("  --help        print this text\n");
+  std::printf("  --version     print the tool's and the firmware package's versions\n");
+  std::printf("  -c            accepted for compatibility; every image is always read back\n");
+  std::printf("\n");
+  std::printf("Exit values of --list, --verify and --yes:\n");
+  std::printf("    0  success: every board updated and verified, every region matches,\n");
+  std::printf("       or at least one board listed\n");
+  std::printf("    1  a board failed: a refused write, a failed read, words that differ\n");
+  std::printf("    2  a board was refused by the checks, and none failed\n");
+  std::printf("    3  no Vantrel board was found (--list: no board)\n");
+  std::printf("  130  interrupted\n");
+  std::printf("The update that asks ends with 0 when a Vantrel board was handed to it and with\n");
+  std::printf("-1 (255) otherwise, or with 130 when interrupted. Every mode ends with -1 (255)\n");
+  std::printf("for a command line that it cannot use.\n");
+}
+
+void identity() {
+  std::printf("Vantrel Upgrade version %s", build_time);
   std::printf(" (SW %d.%d.%d.%d)\n", VANTREL_UPGRADE_VERSION);
   const std::uint32_t v = vok::firmware::package_version;
   std::printf("           Version   %d.%d.%d.%d:'%s'\n", (v >> 16) & 0xFF, (v >> 8) & 0xFF,
               v & 0xFF, (v >> 24) & 0xFF, vok::firmware::package_string);
-  std::printf("\n");
-  std::printf("\n");
-  std::printf("You will need to reboot your computer with power off to reload the new hardware.\n");
 }
 
-void closing_advice() {
+void banner(const vok::update::arguments &args) {
+  identity();
   std::printf("\n");
-  std::printf("This upgrade is only for Vantrel\n");
+  if (args.mode != vok::update::run_mode::update) return;  // nothing is written
   std::printf("\n");
-  std::printf("ERROR: Could not open card, press 'Enter' to exit\n");
-  std::printf("\n");
-  std::printf("If you have any applications using the Vantrel please close them.\n");
-  std::printf("Start vokconf to check that the driver is loaded, if not load the driver.\n");
-  vok::update::flushoutput();
+  std::printf("You will need to reboot your computer with power off to reload the new hardware.\n");
 }
 
 }  // namespace
@@ -48,36 +79,33 @@ int main(int argc, char **argv) {
     usage(program);
     return -1;
   }
-
-  banner();
-  bool handed_over = false;
-  for (int i = 0; i < args.count; ++i) {
-    if (args.count > 1) std::snprintf(args.cardstring, sizeof args.cardstring, "PCI,card:%d", i);
-    sv_handle *sv = sv_open_forward(args.cardstring);
-    if (sv == nullptr) continue;
-
-    int devtype = 0, serial = 0;
-    int result = sv_query(sv, SV_QUERY_DEVTYPE, 0, &devtype);
-    if (result != SV_OK) {
-      vok::update::report_error(sv, result);
-      sv_close(sv);
-      return -1;
-    }
-    result = sv_query(sv, SV_QUERY_SERIALNUMBER, 0, &serial);
-    if (result != SV_OK) vok::update::report_error(sv, result);
-    std::printf("Card %d is of type %s (s/n %d)\n", args.first + i,
-                query_value_name(sv, SV_QUERY_DEVTYPE, devtype), serial);
-    if (devtype == vantrel_devtype) {
-      std::printf(" Programming card %d\n", args.first + i);
-      vok::update::upgradecard(sv);  // closes the board on every path
-      handed_over = true;
-    } else {
-      std::printf(" Skipping card %d\n", args.first + i);
-      sv_close(sv);
-    }
+  if (args.help) {
+    help(program);
+    return 0;
   }
-  if (handed_over) return 0;
-  closing_advice();
-  vok::update::wait_for_key();
-  return -1;
+  if (args.version) {
+    identity();
+    return 0;
+  }
+  vok::update::json_report report;
+  std::string problem;
+  if (args.json != nullptr && !report.open(args.json, problem)) {
+    std::fprintf(stderr, "%s: cannot write the report %s\n", program, problem.c_str());
+    return -1;
+  }
+  vok::update::catch_interrupts();
+
+  vok::update::run_record run;
+  run.tool_version = tool_version;
+  run.build = build_time;
+  run.mode = vok::update::mode_name(args);
+  run.started = std::time(nullptr);
+  banner(args);
+  run.exit_value = vok::update::run_boards(args, run);
+  run.ended = std::time(nullptr);
+  if (args.json != nullptr && !report.commit(run, problem)) {
+    std::fprintf(stderr, "%s: cannot write the report %s\n", program, problem.c_str());
+  }
+  vok::update::run_finished();
+  return run.exit_value;
 }

@@ -2,9 +2,12 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <utility>
 
 #include "console.h"
 #include "flash.h"
+#include "interrupt.h"
 #include "report.h"
 
 namespace vok::update {
@@ -24,34 +27,113 @@ constexpr int map_of_row[filled_rows] = {1, 2, 3, 4};
 
 bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
 
-// A refusal closes the board and ends the update.
-int refuse(sv_handle *sv) {
-  sv_close(sv);
-  return -1;
+std::string version_text(std::uint32_t v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%u.%u.%u.%u", (v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF,
+                (v >> 24) & 0xFF);
+  return text;
 }
 
-// Reads one value of the board; on failure reports it.
-bool query(sv_handle *sv, int code, std::int32_t &value) {
-  int result = sv_query(sv, code, 0, &value);
-  if (result != SV_OK) report_error(sv, result);
-  return result == SV_OK;
-}
+// One board's passage through the steps: its handle, what the mode decides, and what the
+// steps learn about it.
+struct passage {
+  sv_handle *sv;
+  const update_steps &mode;
+  board_record &board;
 
-bool confirmed() {
-  std::printf("\n");
-  std::printf("Are you sure that you want to continue ?\n");
-  std::printf("\n");
-  std::printf("Press 'y' and 'Enter' to continue, any other key and 'Enter' to abort\n");
-  flushoutput();
-  if (readanswer() == 'y') return true;
-  std::printf("\n");
-  std::printf("Update aborted\n");
-  return false;
-}
+  // Ends the passage before anything is written: closes the board and returns -1.
+  int stop(outcome result, std::string reason) {
+    board.result = result;
+    board.reason = std::move(reason);
+    sv_close(sv);
+    return -1;
+  }
 
-void check_versions(sv_handle *sv, const char *when, bool report_failure) {
+  // Reads one value of the board into `value` and the record; on failure reports it.
+  bool query(int code, std::int32_t &value, std::optional<std::int32_t> &kept) {
+    const int result = sv_query(sv, code, 0, &value);
+    if (result != SV_OK) {
+      report_error(sv, result);
+      board.reason = std::string("query ") + std::to_string(code) + " failed: " +
+                     errortext_lookup(result);
+      return false;
+    }
+    kept = value;
+    return true;
+  }
+  int query_failed() { return stop(outcome::failed, board.reason); }
+
+  // Stops the passage when an interrupt has arrived; nothing has been written yet.
+  bool stopped_by_interrupt() {
+    if (!interrupted()) return false;
+    std::printf("\nInterrupted: nothing was written to the board\n");
+    stop(outcome::interrupted, "interrupted before anything was written");
+    return true;
+  }
+
+  bool confirmed() {
+    std::printf("\n");
+    std::printf("Are you sure that you want to continue ?\n");
+    std::printf("\n");
+    if (!mode.ask) {
+      std::printf("Answered 'y' by --yes\n");
+      return true;
+    }
+    std::printf("Press 'y' and 'Enter' to continue, any other key and 'Enter' to abort\n");
+    flushoutput();
+    if (readanswer() == 'y') return true;
+    if (interrupted()) return true;  // the interrupt, not the answer, ends the passage
+    std::printf("\n");
+    std::printf("Update aborted\n");
+    return false;
+  }
+
+  // Says, after an interrupt between regions, what each region went through.
+  void report_interrupted_regions() {
+    std::printf("\nInterrupted:");
+    for (int row = 0; row < filled_rows; ++row) {
+      const char *state = mode.write ? "not written" : "not compared";
+      if (static_cast<std::size_t>(row) < board.regions.size()) {
+        const region_record &r = board.regions[row];
+        if (!mode.write) {
+          state = r.result == SV_OK ? "matches" : "differs or could not be read";
+        } else if (r.bytes_written != 0) {
+          state = r.result == SV_OK ? "written and verified" : "written, verification failed";
+        }
+      }
+      std::printf(" map %d %s%s", map_of_row[row], state, row + 1 < filled_rows ? "," : "\n");
+    }
+    if (mode.write) {
+      std::printf("The update is not complete: run this program again before the computer is "
+                  "powered off.\n");
+    }
+    board.result = outcome::interrupted;
+    board.reason = "interrupted between regions";
+  }
+
+  // The outcome of a passage whose regions all ran.
+  void conclude() {
+    bool differs = false;
+    for (const region_record &r : board.regions) {
+      if (r.result == SV_OK) continue;
+      if (r.result == SV_ERROR_FLASH_VERIFY && !mode.write) {
+        if (!differs) board.reason = "map " + std::to_string(r.map) + " differs from its image";
+        differs = true;
+        continue;
+      }
+      board.result = outcome::failed;
+      board.reason = "map " + std::to_string(r.map) + ": " + errortext_lookup(r.result);
+      return;
+    }
+    board.result = differs           ? outcome::differs
+                   : mode.write      ? outcome::updated
+                                     : outcome::verified;
+  }
+};
+
+void check_versions(sv_handle *sv, const char *line, bool report_failure) {
   std::printf("\n");
-  std::printf("Checking versions %s upgrade, This takes 30s\n", when);
+  std::printf("%s", line);
   flushoutput();
   int result = flashinfo(sv);
   if (report_failure && result != SV_OK) report_error(sv, result);
@@ -79,32 +161,44 @@ std::int32_t bitfiledate(const unsigned char *data, std::int32_t size) {
 }
 
 int upgradecard(sv_handle *sv, const imageentry (&images)[4]) {
+  board_record board;
+  return upgradecard(sv, images, update_steps{}, board);
+}
+
+int upgradecard(sv_handle *sv, const imageentry (&images)[4], const update_steps &mode,
+                board_record &board) {
+  passage run{sv, mode, board};
   std::int32_t version = 0, chipversion = 0, flashsize = 0, cardoptions = 0;
-  if (!query(sv, SV_QUERY_VERSION_DRIVER, version)) return refuse(sv);
+  if (!run.query(SV_QUERY_VERSION_DRIVER, version, board.driver_version)) return run.query_failed();
   if (version < minimum_driver) {
     const auto v = static_cast<std::uint32_t>(version);
     std::printf("\n");
     std::printf("ERROR: This upgrade requires driver version %d.%d.%d.%d or higher\n", 2, 9, 1, 0);
     std::printf("       Loaded driver is %d.%d.%d.%d\n", (v >> 16) & 0xFF, (v >> 8) & 0xFF,
                 v & 0xFF, (v >> 24) & 0xFF);
-    return refuse(sv);
+    return run.stop(outcome::refused, "driver " + version_text(v) + " is older than 2.9.1.0");
   }
-  if (!query(sv, SV_QUERY_HW_EPLDTYPE, chipversion)) return refuse(sv);
-  if (!query(sv, SV_QUERY_HW_FLASHSIZE, flashsize)) return refuse(sv);
-  if (!query(sv, SV_QUERY_HW_CARDOPTIONS, cardoptions)) return refuse(sv);
+  if (!run.query(SV_QUERY_HW_EPLDTYPE, chipversion, board.chipversion)) return run.query_failed();
+  if (!run.query(SV_QUERY_HW_FLASHSIZE, flashsize, board.flashsize)) return run.query_failed();
+  if (!run.query(SV_QUERY_HW_CARDOPTIONS, cardoptions, board.cardoptions)) {
+    return run.query_failed();
+  }
   std::printf("Card has %d byte flash\n", flashsize);
 
   if ((cardoptions & brix_option) != 0) {
     const char *sx = images[sx_row].version;
     if (!(sx[0] == '2' && sx[1] == '.')) {
       std::printf("ERROR: This upgrade is not for Brix (%s)\n", sx);
-      return refuse(sv);
+      return run.stop(outcome::refused, std::string("the sx image ") + sx + " is not for Brix");
     }
   }
   if (chipversion != supported_chips) {
     std::printf("ERROR: This upgrade does not support fx%02x / sx%02x chips\n", chipversion / 256,
                 chipversion % 256);
-    return refuse(sv);
+    char reason[64];
+    std::snprintf(reason, sizeof reason, "chips fx%02x / sx%02x are not supported",
+                  chipversion / 256, chipversion % 256);
+    return run.stop(outcome::refused, reason);
   }
   std::printf("Upgrades Vantrel fx%02x-sx%02x to %s\n", 0x100, 0x55, firmware::package_string);
 
@@ -115,25 +209,47 @@ int upgradecard(sv_handle *sv, const imageentry (&images)[4]) {
     if (data != nullptr && table[row].size >= 4 && data[0] == 0xFF && data[1] == 0xFF &&
         data[2] == 0xFF && data[3] == 0xFF) {
       std::printf("table %d is not binary, please check convert script\n", row);
-      return refuse(sv);
+      return run.stop(outcome::refused, "image " + std::to_string(row) + " is not binary");
     }
   }
+  if (run.stopped_by_interrupt()) return -1;
 
-  check_versions(sv, "before", true);
-  if (printversions(sv) == 0) return refuse(sv);
-  if (!confirmed()) return refuse(sv);
+  check_versions(sv,
+                 mode.write ? "Checking versions before upgrade, This takes 30s\n"
+                            : "Checking versions, This takes 30s\n",
+                 true);
+  version_walk before;
+  const int may_go_on = printversions(sv, before);
+  board.modules_before = std::move(before.modules);
+  if (may_go_on == 0) return run.stop(outcome::refused, before.refusal);
+  if (run.stopped_by_interrupt()) return -1;
+  if (mode.write && !run.confirmed()) return run.stop(outcome::declined, "not confirmed");
+  if (run.stopped_by_interrupt()) return -1;
 
   char desc[filled_rows][64];
   for (int row = 0; row < filled_rows; ++row) {
     std::snprintf(desc[row], sizeof desc[row], description_format[row],
                   bitfiledate(table[row].data, table[row].size), table[row].version);
   }
-  for (int row = 0; row < filled_rows; ++row) {
-    programflash(sv, map_of_row[row], table[row], firmware::package_version, desc[row]);
+  // Once a region is started it is finished: an interrupt is looked at between regions.
+  for (int row = 0; row < filled_rows && !interrupted(); ++row) {
+    board.regions.push_back(mode.write ? programflash(sv, map_of_row[row], table[row],
+                                                      firmware::package_version, desc[row],
+                                                      mode.wait)
+                                       : verifyflash(sv, map_of_row[row], table[row], desc[row]));
   }
-
-  check_versions(sv, "after", false);
-  printversions(sv);
+  if (board.regions.size() < static_cast<std::size_t>(filled_rows)) {
+    run.report_interrupted_regions();
+    sv_close(sv);
+    return 0;
+  }
+  if (mode.write) {
+    check_versions(sv, "Checking versions after upgrade, This takes 30s\n", false);
+    version_walk after;
+    printversions(sv, after);
+    board.modules_after = std::move(after.modules);
+  }
+  run.conclude();
   sv_close(sv);
   return 0;
 }

@@ -1,0 +1,37 @@
+// The run's report in JSON, for the programs that administrators run the tool with. The file
+// appears whole or not at all: the report is written into a temporary file beside it, which
+// is then renamed.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "record.h"
+
+namespace vok::update {
+
+inline constexpr int report_schema = 1;
+
+// The report as JSON text.
+std::string to_json(const run_record &run);
+
+class json_report {
+ public:
+  json_report() = default;
+  ~json_report();  // removes the temporary file when the report was not committed
+  json_report(const json_report &) = delete;
+  json_report &operator=(const json_report &) = delete;
+
+  // Creates the temporary file beside `path`, so that a report that cannot be written is
+  // known before any board is opened. False, with the reason in `error`, when it cannot.
+  bool open(const char *path, std::string &error);
+  // Writes the report into the temporary file and renames it to the path.
+  bool commit(const run_record &run, std::string &error);
+
+ private:
+  std::string path_;
+  std::string temporary_;
+  std::FILE *file_ = nullptr;
+};
+
+}  // namespace vok::update

@@ -1,0 +1,148 @@
+#include "run.h"
+
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include "console.h"
+#include "interrupt.h"
+#include "report.h"
+#include "upgrade.h"
+#include "vokoem/vokoem.h"
+
+namespace vok::update {
+namespace {
+
+constexpr int vantrel_devtype = 21;
+
+update_steps steps_of(const arguments &args) {
+  update_steps steps;
+  steps.write = args.mode == run_mode::update;
+  steps.ask = !args.unattended();
+  steps.wait = !args.unattended();
+  return steps;
+}
+
+// Reads the board's type and serial number and prints its card line. False, after reporting
+// the error, when the type cannot be read.
+bool identify(sv_handle *sv, board_record &board) {
+  int devtype = 0, serial = 0;
+  int result = sv_query(sv, SV_QUERY_DEVTYPE, 0, &devtype);
+  if (result != SV_OK) {
+    report_error(sv, result);
+    board.result = outcome::failed;
+    board.reason = std::string("the board type cannot be read: ") + errortext_lookup(result);
+    return false;
+  }
+  board.devtype = devtype;
+  board.type_name = query_value_name(sv, SV_QUERY_DEVTYPE, devtype);
+  result = sv_query(sv, SV_QUERY_SERIALNUMBER, 0, &serial);
+  if (result != SV_OK) {
+    report_error(sv, result);
+  } else {
+    board.serial = serial;
+  }
+  std::printf("Card %d is of type %s (s/n %d)\n", board.card, board.type_name.c_str(), serial);
+  return true;
+}
+
+// --list: the board's module lines, without the update's refusals; its values for the report.
+void list_board(sv_handle *sv, board_record &board) {
+  const std::pair<int, std::optional<std::int32_t> *> values[] = {
+      {SV_QUERY_VERSION_DRIVER, &board.driver_version},
+      {SV_QUERY_HW_EPLDTYPE, &board.chipversion},
+      {SV_QUERY_HW_FLASHSIZE, &board.flashsize},
+      {SV_QUERY_HW_CARDOPTIONS, &board.cardoptions}};
+  for (const auto &[code, kept] : values) {
+    std::int32_t value = 0;
+    if (sv_query(sv, code, 0, &value) == SV_OK) *kept = value;
+  }
+  version_walk walk;
+  walk.gates = false;
+  const bool complete = printversions(sv, walk) != 0;
+  board.modules_before = std::move(walk.modules);
+  board.result = complete ? outcome::listed : outcome::failed;
+  board.reason = complete ? "" : walk.refusal;
+  sv_close(sv);
+}
+
+void closing_advice(const arguments &args) {
+  std::printf("\n");
+  if (args.mode != run_mode::list) {
+    std::printf("This upgrade is only for Vantrel\n");
+    std::printf("\n");
+  }
+  std::printf(args.unattended() ? "ERROR: Could not open card\n"
+                                : "ERROR: Could not open card, press 'Enter' to exit\n");
+  std::printf("\n");
+  std::printf("If you have any applications using the Vantrel please close them.\n");
+  std::printf("Start vokconf to check that the driver is loaded, if not load the driver.\n");
+  flushoutput();
+}
+
+// The exit value of an unattended run: what went worst on any board.
+int unattended_exit(const run_record &run, bool found) {
+  bool failed = false, refused = false;
+  for (const board_record &b : run.boards) {
+    failed = failed || b.result == outcome::failed || b.result == outcome::differs;
+    refused = refused || b.result == outcome::refused;
+  }
+  if (failed) return exit_board_failed;
+  if (refused) return exit_board_refused;
+  return found ? exit_success : exit_no_board;
+}
+
+}  // namespace
+
+const char *mode_name(const arguments &args) {
+  switch (args.mode) {
+    case run_mode::list: return "list";
+    case run_mode::verify: return "verify";
+    case run_mode::update: break;
+  }
+  return args.yes ? "yes" : "update";
+}
+
+int run_boards(const arguments &args, run_record &run, const imageentry (&images)[4]) {
+  const update_steps steps = steps_of(args);
+  char cardstring[cardstring_size];
+  std::memcpy(cardstring, args.cardstring, sizeof cardstring);
+  bool found = false;  // a board was handed to the mode's steps
+  for (int i = 0; i < args.count && !interrupted(); ++i) {
+    if (args.count > 1) std::snprintf(cardstring, sizeof cardstring, "PCI,card:%d", i);
+    sv_handle *sv = sv_open_forward(cardstring);
+    if (sv == nullptr) continue;
+
+    board_record &board = run.boards.emplace_back();
+    board.card = args.first + i;
+    board.setup = cardstring;
+    if (!identify(sv, board)) {  // ends the run at once
+      sv_close(sv);
+      return interrupted() ? exit_interrupted : args.unattended() ? exit_board_failed : -1;
+    }
+    if (args.mode == run_mode::list) {
+      list_board(sv, board);
+      found = true;
+    } else if (*board.devtype == vantrel_devtype) {
+      std::printf(args.mode == run_mode::verify ? " Verifying card %d\n" : " Programming card %d\n",
+                  board.card);
+      upgradecard(sv, images, steps, board);  // closes the board on every path
+      found = true;
+    } else {
+      std::printf(" Skipping card %d\n", board.card);
+      board.result = outcome::skipped;
+      sv_close(sv);
+    }
+  }
+  if (interrupted()) return exit_interrupted;
+  if (args.unattended()) {
+    if (!found) closing_advice(args);
+    return unattended_exit(run, found);
+  }
+  if (found) return 0;
+  closing_advice(args);
+  wait_for_key();
+  return interrupted() ? exit_interrupted : -1;
+}
+
+}  // namespace vok::update

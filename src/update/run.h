@@ -1,0 +1,27 @@
+// The board loop: every board that the command line names goes through the steps of the run's
+// mode, one after the other.
+#pragma once
+
+#include "arguments.h"
+#include "image_set.h"
+#include "record.h"
+
+namespace vok::update {
+
+// The exit values of the unattended modes (the interactive update ends with 0 or -1).
+inline constexpr int exit_success = 0;
+inline constexpr int exit_board_failed = 1;
+inline constexpr int exit_board_refused = 2;
+inline constexpr int exit_no_board = 3;
+inline constexpr int exit_interrupted = 130;
+
+// Tries the boards, hands each to the mode's steps, keeps what they learn in `run`, and
+// returns the program's exit value. Prints the closing advice when no board was found, and in
+// the interactive update waits for a key after it.
+int run_boards(const arguments &args, run_record &run,
+               const imageentry (&images)[4] = firmware::image_set);
+
+// The name of the run's mode in its report: update, yes, list or verify.
+const char *mode_name(const arguments &args);
+
+}  // namespace vok::update
