@@ -12,6 +12,7 @@
 #include <regex>
 #include <sstream>
 
+#include "golden.h"
 #include "image_set.h"
 #include "run_process.h"
 #include "simulator_process.h"
@@ -80,23 +81,6 @@ const scenario scenarios[] = {
     {"board_argument_too_long", healthy, {"PCI,card:0," + std::string(130, '0')}, "", 255},
 };
 
-std::string read_file(const fs::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// The banner carries the build's date and time, and usage lines the program's path.
-std::string normalise(std::string text, const std::string &program) {
-  text = std::regex_replace(text, std::regex("Vantrel Upgrade version .{20} \\(SW"),
-                            "Vantrel Upgrade version <build date> (SW");
-  for (std::size_t at; (at = text.find(program)) != std::string::npos;) {
-    text.replace(at, program.size(), "<program>");
-  }
-  return text;
-}
-
 class Transcript : public ::testing::TestWithParam<scenario> {};
 
 TEST_P(Transcript, MatchesTheGoldenTranscript) {
@@ -117,16 +101,7 @@ TEST_P(Transcript, MatchesTheGoldenTranscript) {
     EXPECT_EQ(sim->stop(), 0);
   }
 
-  const std::string out = normalise(run.out, program);
-  const std::string err = normalise(run.err, program);
-  const fs::path golden = fs::path(VOK_GOLDEN_DIR) / s.name;
-  if (std::getenv("VOK_UPDATE_GOLDEN") != nullptr) {
-    std::ofstream(golden.string() + ".stdout", std::ios::binary) << out;
-    std::ofstream(golden.string() + ".stderr", std::ios::binary) << err;
-  } else {
-    EXPECT_EQ(out, read_file(golden.string() + ".stdout")) << s.name << " standard output";
-    EXPECT_EQ(err, read_file(golden.string() + ".stderr")) << s.name << " standard error";
-  }
+  expect_golden(s.name, run, program);
   EXPECT_EQ(run.status, s.status);
 
   if (std::strcmp(s.name, "healthy_update") == 0) {

@@ -8,11 +8,20 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <thread>
 
 namespace vok::test {
 
 process_result run_process(const std::string &program, const std::vector<std::string> &arguments,
                            const std::string &input, int timeout_seconds) {
+  process_options options;
+  options.timeout_seconds = timeout_seconds;
+  return run_process(program, arguments, input, options);
+}
+
+process_result run_process(const std::string &program, const std::vector<std::string> &arguments,
+                           const std::string &input, const process_options &options) {
+  using input_kind = process_options::input_kind;
   process_result result;
   int in[2], out[2], err[2];
   if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) return result;
@@ -23,7 +32,11 @@ process_result run_process(const std::string &program, const std::vector<std::st
   const pid_t pid = fork();
   if (pid == 0) {
     setsid();  // no terminal: nothing waits on one
-    dup2(in[0], STDIN_FILENO);
+    if (options.input == input_kind::closed) {
+      close(STDIN_FILENO);
+    } else {
+      dup2(in[0], STDIN_FILENO);
+    }
     dup2(out[1], STDOUT_FILENO);
     dup2(err[1], STDERR_FILENO);
     for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
@@ -39,9 +52,11 @@ process_result run_process(const std::string &program, const std::vector<std::st
     ssize_t written = write(in[1], input.data(), input.size());
     (void)written;
   }
-  close(in[1]);
+  if (options.input != input_kind::open_pipe) close(in[1]);
 
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);
+  bool signalled = options.signal == 0;
   pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
   std::string *sinks[2] = {&result.out, &result.err};
   int open_streams = 2;
@@ -53,6 +68,11 @@ process_result run_process(const std::string &program, const std::vector<std::st
       ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
       if (n > 0) {
         sinks[i]->append(buffer, static_cast<std::size_t>(n));
+        if (!signalled && result.out.find(options.signal_after) != std::string::npos) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(options.signal_delay_ms));
+          kill(pid, options.signal);
+          signalled = true;
+        }
       } else {
         close(fds[i].fd);
         fds[i].fd = -1;
@@ -63,6 +83,7 @@ process_result run_process(const std::string &program, const std::vector<std::st
   for (auto &f : fds) {
     if (f.fd >= 0) close(f.fd);
   }
+  if (options.input == input_kind::open_pipe) close(in[1]);
   int status = 0;
   if (open_streams > 0) kill(pid, SIGKILL);
   rusage usage{};

@@ -16,4 +16,16 @@ struct process_result {
 process_result run_process(const std::string &program, const std::vector<std::string> &arguments,
                            const std::string &input, int timeout_seconds = 300);
 
+// How standard input is given, and a signal sent while the program runs (POSIX only).
+struct process_options {
+  enum class input_kind { text, open_pipe, closed };
+  input_kind input = input_kind::text;  // open_pipe: a pipe never written nor closed
+  std::string signal_after;             // send `signal` once standard output holds this
+  int signal_delay_ms = 0;              // ... this long after it appeared
+  int signal = 0;
+  int timeout_seconds = 300;
+};
+process_result run_process(const std::string &program, const std::vector<std::string> &arguments,
+                           const std::string &input, const process_options &options);
+
 }  // namespace vok::test

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Runs the fleet example examples/fleet/update.yml twice on this computer against vok-simulator:
+# the first run updates the flash and fetches update.json, the second finds the flash current.
+# Usage: run.sh SOURCE_DIR BUILD_DIR
+set -euo pipefail
+source_dir=$1
+build_dir=$2
+fail() { echo "fleet example: $*" >&2; exit 1; }
+
+command -v ansible-playbook >/dev/null ||
+  fail "ansible-playbook is missing: scripts/deps installs it (Debian package ansible-core)"
+
+tmp=$(mktemp -d)
+simulator=""
+cleanup() {
+  [ -n "$simulator" ] && { kill -TERM "$simulator" 2>/dev/null || true; wait "$simulator" 2>/dev/null || true; }
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+"$build_dir/bin/vok-simulator" --flash-file "$tmp/flash.bin" >"$tmp/simulator.out" 2>"$tmp/simulator.err" &
+simulator=$!
+deadline=$((SECONDS + 10))
+while [ $SECONDS -lt $deadline ]; do
+  grep -q ready "$tmp/simulator.out" && break
+  kill -0 "$simulator" 2>/dev/null || { cat "$tmp/simulator.err" >&2; fail "the simulator ended before it was ready"; }
+  sleep 0.1
+done
+grep -q ready "$tmp/simulator.out" || fail "the simulator was not ready within 10 s"
+
+# Ansible keeps everything inside the temporary directory, whatever the user's home holds.
+mkdir -p "$tmp/home"
+export HOME="$tmp/home" ANSIBLE_LOCAL_TEMP="$tmp/ansible/local" ANSIBLE_REMOTE_TEMP="$tmp/ansible/remote"
+export ANSIBLE_NOCOLOR=1 ANSIBLE_HOST_KEY_CHECKING=False ANSIBLE_PYTHON_INTERPRETER=auto_silent
+cd "$tmp"
+
+# play N EXPECTED_CHANGED: runs the playbook; EXPECTED_CHANGED is "some" or 0.
+play() {
+  local log="$tmp/run$1.log" status=0 recap changed failed
+  ansible-playbook -i localhost, -c local "$source_dir/examples/fleet/update.yml" \
+    -e vantrel_upgrade="$build_dir/bin/vantrel-upgrade" -e vantrel_reports="$tmp/reports" \
+    -e vantrel_remote_reports="$tmp/remote" >"$log" 2>&1 || status=$?
+  recap=$(grep -E '^localhost +:' "$log" || true)
+  changed=$(sed -n 's/.* changed=\([0-9]*\).*/\1/p' <<<"$recap")
+  failed=$(sed -n 's/.* failed=\([0-9]*\).*/\1/p' <<<"$recap")
+  if [ "$status" -ne 0 ] || [ "$failed" != 0 ] || [ -z "$changed" ] ||
+     { [ "$2" = some ] && [ "$changed" -lt 1 ]; } || { [ "$2" = 0 ] && [ "$changed" != 0 ]; }; then
+    cat "$log" >&2
+    fail "run $1: exit $status, recap '$recap' (expected changed=$2 failed=0)"
+  fi
+  echo "run $1: $recap"
+}
+
+# report FILE EXIT [OUTCOME]: the fetched report has this exit value and first board outcome.
+report() {
+  python3 - "$tmp/reports/localhost/$1" "$2" "${3:-}" <<'EOF' || fail "report $1 is not as expected"
+import json, sys
+path, code, outcome = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+try:
+    r = json.load(open(path))
+    assert r["exit"] == code, f"exit {r['exit']}, expected {code}"
+    assert not outcome or r["boards"][0]["outcome"] == outcome, \
+        f"boards[0].outcome {r['boards'][0]['outcome']!r}, expected {outcome!r}"
+except Exception as e:
+    print(f"{path}: {e!r}", file=sys.stderr)
+    sys.exit(1)
+EOF
+}
+
+play 1 some
+report verify.json 1
+report update.json 0 updated
+play 2 0
+report verify.json 0 verified
+echo "fleet example: 2 runs as expected"

@@ -1,0 +1,123 @@
+// The tool's command line, and the board loop of the unattended modes over two boards.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "arguments.h"
+#include "lifecycle.h"
+#include "run.h"
+
+namespace vok::test {
+namespace {
+
+using update::run_mode;
+
+struct argument_case {
+  std::vector<const char *> argv;  // after the program
+  bool accepted;
+  run_mode mode = run_mode::update;
+  bool yes = false;
+  const char *json = nullptr;
+  int count = update::boards_to_try;
+};
+
+class Arguments : public ::testing::TestWithParam<argument_case> {};
+
+TEST_P(Arguments, AreReadOrRefused) {
+  const argument_case &c = GetParam();
+  std::vector<const char *> argv = {"vantrel-upgrade"};
+  argv.insert(argv.end(), c.argv.begin(), c.argv.end());
+  update::arguments args;
+  ASSERT_EQ(update::parse_arguments(static_cast<int>(argv.size()), argv.data(), args), c.accepted);
+  if (!c.accepted) return;
+  EXPECT_EQ(args.mode, c.mode);
+  EXPECT_EQ(args.yes, c.yes);
+  EXPECT_STREQ(args.json, c.json);
+  EXPECT_EQ(args.count, c.count);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLine, Arguments,
+    ::testing::Values(
+        argument_case{{}, true},
+        argument_case{{"-c", "PCI,card:3"}, true, run_mode::update, false, nullptr, 1},
+        argument_case{{"--yes", "--json", "r.json", "PCI,card:1"}, true, run_mode::update, true,
+                      "r.json", 1},
+        argument_case{{"--json", "r.json", "--verify", "-c"}, true, run_mode::verify, false,
+                      "r.json"},
+        argument_case{{"--list"}, true, run_mode::list},
+        argument_case{{"PCI,card:0", "--yes"}, true, run_mode::update, false, nullptr, 1},
+        argument_case{{"--list", "--verify"}, false},  // one mode at most
+        argument_case{{"--yes", "--yes"}, false},      // each option once
+        argument_case{{"-c", "-c"}, false},
+        argument_case{{"--json"}, false},  // a report needs its file
+        argument_case{{"--Yes"}, false},
+        argument_case{{"--yes", "card:0"}, false}));
+
+class TwoBoards : public board_test {
+ protected:
+  void SetUp() override {
+    d.at(0);
+    d.at(1);
+    d.log_requests = false;  // a read-back is a million requests
+  }
+
+  // Runs the board loop with these options; standard output is dropped.
+  int run(std::vector<const char *> options, update::run_record &record) {
+    options.insert(options.begin(), "vantrel-upgrade");
+    update::arguments args;
+    EXPECT_TRUE(update::parse_arguments(static_cast<int>(options.size()), options.data(), args));
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    const int exit_value = update::run_boards(args, record);
+    ::testing::internal::GetCapturedStdout();
+    ::testing::internal::GetCapturedStderr();
+    expect_nothing_left();
+    return exit_value;
+  }
+
+  static std::vector<std::string> outcomes(const update::run_record &record) {
+    std::vector<std::string> names;
+    for (const auto &b : record.boards) names.push_back(update::outcome_name(b.result));
+    return names;
+  }
+};
+
+TEST_F(TwoBoards, EachModeTakesBothInBoardOrder) {
+  const std::vector<std::string> two_cards = {"PCI,card:0", "PCI,card:1"};
+  struct step {
+    std::vector<const char *> options;
+    int exit_value;
+    std::vector<std::string> outcomes;
+  };
+  const step steps[] = {
+      {{"--list"}, update::exit_success, {"listed", "listed"}},
+      {{"--verify"}, update::exit_board_failed, {"differs", "differs"}},  // erased flash
+      {{"--yes"}, update::exit_success, {"updated", "updated"}},
+      {{"--verify"}, update::exit_success, {"verified", "verified"}},
+  };
+  for (const step &s : steps) {
+    update::run_record record;
+    EXPECT_EQ(run(s.options, record), s.exit_value) << s.options[0];
+    EXPECT_EQ(outcomes(record), s.outcomes) << s.options[0];
+    ASSERT_EQ(record.boards.size(), 2u);
+    EXPECT_EQ(record.boards[0].setup, two_cards[0]);
+    EXPECT_EQ(record.boards[1].setup, two_cards[1]);
+  }
+  EXPECT_EQ(model(1).region(1).comment, "fx 20111017 34.8") << "the second board was written";
+}
+
+TEST_F(TwoBoards, ARefusedBoardAndAFailedOneGiveTheFailure) {
+  model(0).settings().chipversion = 0x10056;
+  update::run_record record;
+  EXPECT_EQ(run({"--verify"}, record), update::exit_board_failed);
+  EXPECT_EQ(outcomes(record), (std::vector<std::string>{"refused", "differs"}));
+  EXPECT_EQ(record.boards[0].reason, "chips fx100 / sx56 are not supported");
+  model(1).settings().chipversion = 0x10056;
+  record = {};
+  EXPECT_EQ(run({"--verify"}, record), update::exit_board_refused);
+}
+
+}  // namespace
+}  // namespace vok::test
