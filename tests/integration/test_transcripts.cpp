@@ -79,6 +79,9 @@ const scenario scenarios[] = {
     {"unknown_parameter", healthy, {"-C"}, "", 255},
     {"lower_case_prefix", healthy, {"pci,card:0"}, "", 255},
     {"board_argument_too_long", healthy, {"PCI,card:0," + std::string(130, '0')}, "", 255},
+    {"help", std::nullopt, {"--help"}, "", 0},
+    {"version", std::nullopt, {"--version"}, "", 0},
+    {"report_cannot_be_written", std::nullopt, {"--json", "/nonexistent/r.json"}, "", 255},
 };
 
 class Transcript : public ::testing::TestWithParam<scenario> {};
