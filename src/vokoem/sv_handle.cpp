@@ -40,15 +40,13 @@ bool probe_device(sv_handle *sv) {
 void search_device(sv_handle *sv, const char *family) {
   int cards = 0;
   bool go_on = true;
-  for (int current = 0; current <= sv->card && go_on;) {
+  // A device that cannot be opened ends the walk at once (not by stepping past the card's
+  // number, which for the largest int would overflow).
+  for (int current = 0; current <= sv->card && go_on; ++current) {
     std::snprintf(sv->devicename, sizeof sv->devicename, family, current);
-    if (probe_device(sv)) {
-      go_on = cards != sv->card;
-      ++cards;
-      ++current;
-    } else {
-      current = sv->card + 1;
-    }
+    if (!probe_device(sv)) break;
+    go_on = cards != sv->card;
+    ++cards;
   }
 }
 

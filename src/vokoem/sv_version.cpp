@@ -173,7 +173,7 @@ int sv_version_status(sv_handle *sv, sv_version *pversion, int versionsize, int 
   if (result == SV_OK) {
     std::memset(pversion, 0, sizeof *pversion);
     request.device = static_cast<std::uint32_t>(deviceid);
-    request.module = moduleid == 0 ? 0 : static_cast<std::uint32_t>(moduleid - 1);
+    request.module = moduleid == 0 ? 0 : static_cast<std::uint32_t>(moduleid) - 1u;  // no overflow for INT_MIN
     result = sv_sys_call(sv, ORVELLO_REQ_VERSION, &request);
   }
   if (result == SV_OK) {

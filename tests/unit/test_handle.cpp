@@ -77,6 +77,13 @@ TEST_P(DeviceSearch, ALowerBoardThatCannotBeOpenedEndsTheSearch) {
   expect_nothing_left();
 }
 
+// The largest board number: the walk ends at the first missing device, with no overflow.
+TEST_F(HandleTest, TheLargestBoardNumberEndsTheSearch) {
+  sv_handle *sv = nullptr;
+  EXPECT_EQ(openex("PCI,card:2147483647", &sv), SV_ERROR_DEVICENOTFOUND);
+  expect_nothing_left();
+}
+
 INSTANTIATE_TEST_SUITE_P(Board1, DeviceSearch,
                          ::testing::Values(search_case{device_state::missing,
                                                        SV_ERROR_DEVICENOTFOUND},

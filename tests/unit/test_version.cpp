@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -77,10 +78,12 @@ TEST_F(VersionTest, VersionRequestCarriesDeviceAndModuleIndex) {
     int device, module;
     std::uint32_t index;
   };
-  for (const row &x : {row{0, 0, 0}, row{0, 1, 0}, row{0, 2, 1}, row{3, 5, 4}, row{7, 6, 5}}) {
+  for (const row &x : {row{0, 0, 0}, row{0, 1, 0}, row{0, 2, 1}, row{3, 5, 4}, row{7, 6, 5},
+                       row{0, INT_MIN, 0x7FFFFFFF}}) {
     d.clear_requests();
     sv_version v = filled();
-    EXPECT_EQ(sv_version_status(sv, &v, 144, x.device, x.module, 55), SV_OK);
+    const int result = sv_version_status(sv, &v, 144, x.device, x.module, 55);
+    EXPECT_EQ(result, x.module == INT_MIN ? SV_ERROR_PARAMETER : SV_OK);
     ASSERT_EQ(d.requests().size(), 1u);
     expect_sent(d.requests()[0], ORVELLO_REQ_VERSION, 144,
                 {{16, static_cast<std::uint32_t>(x.device)}, {20, x.index}});
