@@ -5,13 +5,8 @@
 set -euo pipefail
 source_dir=$1
 build_dir=$2
-work=$(mktemp -d)
-simulator=""
-cleanup() {
-  [ -n "$simulator" ] && { kill -TERM "$simulator" 2>/dev/null || true; wait "$simulator" 2>/dev/null || true; }
-  rm -rf "$work"
-}
-trap cleanup EXIT
+# shellcheck source=../support/simulator.sh
+. "$source_dir/tests/support/simulator.sh"
 
 cmake --install "$build_dir" --prefix "$work/prefix" >/dev/null
 sed -n '/<!-- example -->/,/<!-- end of example -->/p' "$source_dir/README.md" \
@@ -24,9 +19,7 @@ PKG_CONFIG_PATH="$work/prefix/lib/pkgconfig" \
   cc -std=c11 -Wall -Wextra -Werror -o "$work/consumer_pkgconfig" "$work/example.c" \
   $(PKG_CONFIG_PATH="$work/prefix/lib/pkgconfig" pkg-config --cflags --libs --static vokoem)
 
-"$work/prefix/bin/vok-simulator" --serial 31337 >"$work/ready" &
-simulator=$!
-for _ in $(seq 1 100); do grep -q ready "$work/ready" 2>/dev/null && break; sleep 0.1; done
+start_simulator "$work/prefix/bin/vok-simulator" --serial 31337
 
 status=0
 for program in "$work/build/consumer_static" "$work/build/consumer_shared" "$work/consumer_pkgconfig"; do

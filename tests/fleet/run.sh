@@ -10,25 +10,11 @@ fail() { echo "fleet example: $*" >&2; exit 1; }
 command -v ansible-playbook >/dev/null ||
   fail "ansible-playbook is missing: scripts/deps installs it (Debian package ansible-core)"
 
-tmp=$(mktemp -d)
-simulator=""
-cleanup() {
-  [ -n "$simulator" ] && { kill -TERM "$simulator" 2>/dev/null || true; wait "$simulator" 2>/dev/null || true; }
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-
-"$build_dir/bin/vok-simulator" --flash-file "$tmp/flash.bin" >"$tmp/simulator.out" 2>"$tmp/simulator.err" &
-simulator=$!
-deadline=$((SECONDS + 10))
-while [ $SECONDS -lt $deadline ]; do
-  grep -q ready "$tmp/simulator.out" && break
-  kill -0 "$simulator" 2>/dev/null || { cat "$tmp/simulator.err" >&2; fail "the simulator ended before it was ready"; }
-  sleep 0.1
-done
-grep -q ready "$tmp/simulator.out" || fail "the simulator was not ready within 10 s"
+# shellcheck source=../support/simulator.sh
+. "$source_dir/tests/support/simulator.sh"
+tmp=$work
+start_simulator "$build_dir/bin/vok-simulator" --flash-file "$tmp/flash.bin" ||
+  fail "the simulator did not start"
 
 # Ansible keeps everything inside the temporary directory, whatever the user's home holds.
 mkdir -p "$tmp/home"
