@@ -26,13 +26,18 @@ struct slot_choice {
   int error = SV_OK;  // a refusal before anything is sent
 };
 
+// The assertion reports of a jack beyond the table name the places that the board's support
+// staff know them by, whatever the line in this file.
+constexpr int fifo_assert_line = 458;
+constexpr int direct_assert_line = 467;
+
 slot_choice locked_slot(sv_lockslot &slot) { return {&slot, &slot.overlapped, SV_OK}; }
 
 // A FIFO or direct-access request runs on the slot of its jack, which must be open.
 slot_choice jack_slot(sv_lockslot (&slots)[16], std::uint32_t jack, int closed_error,
                       const char *expression, int line) {
   if (jack >= 16) {
-    assert_popup(expression, "sv_sys.cpp", line);
+    assert_popup(expression, "sv_sys", line);
     return {nullptr, nullptr, SV_ERROR_PARAMETER};
   }
   if (slots[jack].inuse == 0) return {nullptr, nullptr, closed_error};
@@ -50,7 +55,8 @@ slot_choice choose_slot(sv_handle *sv, int code, const void *record, std::uint32
       return locked_slot(slots.ioctl);
     case ORVELLO_REQ_FIFO:
       return jack_slot(slots.fifo, p16, SV_ERROR_FIFOCLOSED,
-                       "((orvello_fifo *) pointer)->jack < arraysize(sv->locked.fifo)", __LINE__);
+                       "((orvello_fifo *) pointer)->jack < arraysize(sv->locked.fifo)",
+                       fifo_assert_line);
     case 65:
       return locked_slot(slots.aux4);
     case 89:
@@ -61,7 +67,7 @@ slot_choice choose_slot(sv_handle *sv, int code, const void *record, std::uint32
     case ORVELLO_REQ_DIRECT:
       return jack_slot(slots.direct, p16, SV_ERROR_DIRECT_CLOSED,
                        "((orvello_direct *) pointer)->jack < arraysize(sv->locked.direct)",
-                       __LINE__);
+                       direct_assert_line);
     default:
       return locked_slot(slots.ioctl);
   }

@@ -150,6 +150,16 @@ TEST_F(LinkTest, PartlyPublishedObjectsAreReportedByTheFirstMissingOne) {
   EXPECT_EQ(sys_lasterror(), 2u);
 }
 
+// Each failed step reports its own error, not one left by an earlier operation.
+TEST_F(LinkTest, AFailedStepOfTheOpenReportsItsOwnError) {
+  platform.table.mapping_view = [](oshandle mapping, std::size_t) {
+    return native_platform().mapping_view(mapping, ~std::size_t{0});  // beyond the object
+  };
+  EXPECT_EQ(sys_open("\\\\.\\VOKDriver0"), invalid_handle);
+  ASSERT_EQ(platform.notices.size(), 1u);
+  EXPECT_EQ(platform.notices[0], "Error:VOKOEM: simulator_driver_open: Failed to map mapping, gle=87\n");
+}
+
 TEST_F(LinkTest, ASimulatorThatNeverAnswersHoldsTheCallerUntilItGoesAway) {
   // The thread simulator belongs to this process, which stays alive: the caller waits for as
   // long as it takes. Here the reply comes after a pause.

@@ -33,6 +33,22 @@ namespace {
 
 thread_local std::uint32_t last_error_value = 0;
 
+// A failed named-object operation leaves the Windows error that stands for its errno as the
+// last error, as the Win32 calls do, so that a report names what happened.
+void fail_with(int error) {
+  switch (error) {
+    case ENOENT: last_error_value = error_file_not_found; break;
+    case EACCES:
+    case EPERM: last_error_value = 5; break;   // access denied
+    case ENOMEM:
+    case ENOSPC: last_error_value = 8; break;  // not enough memory
+    case EINVAL: last_error_value = 87; break; // invalid parameter
+    case EMFILE:
+    case ENFILE: last_error_value = 4; break;  // too many open files
+    default: last_error_value = 31; break;     // a device attached to the system is not functioning
+  }
+}
+
 // ---- Devices: none exist without the kernel driver ------------------------------------------
 
 oshandle device_open(const char *) {
@@ -166,7 +182,7 @@ oshandle mapping_open(const char *name) {
   std::size_t size = 0;
   int fd = open_owned(name, &size);
   if (fd < 0) {
-    last_error_value = error_file_not_found;
+    fail_with(errno);
     return nullptr;
   }
   auto *mapping = new (std::nothrow) posix_mapping{fd, size};
@@ -177,9 +193,16 @@ oshandle mapping_open(const char *name) {
 void *mapping_view(oshandle handle, std::size_t size) {
   auto *mapping = static_cast<posix_mapping *>(handle);
   if (size == 0) size = mapping->size;
-  if (size == 0 || size > mapping->size) return nullptr;
+  if (size == 0 || size > mapping->size) {
+    fail_with(EINVAL);
+    return nullptr;
+  }
   void *view = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, mapping->fd, 0);
-  return view == MAP_FAILED ? nullptr : view;
+  if (view == MAP_FAILED) {
+    fail_with(errno);
+    return nullptr;
+  }
+  return view;
 }
 
 std::size_t view_size(oshandle handle, void *) {
@@ -199,25 +222,35 @@ void mapping_close(oshandle handle) {
 // Events are named semaphores; a handle is the sem_t pointer itself.
 oshandle named_event_open(const char *name) {
   sem_t *sem = sem_open(object_name(name).c_str(), 0);
-  return sem == SEM_FAILED ? nullptr : sem;
+  if (sem == SEM_FAILED) {
+    fail_with(errno);
+    return nullptr;
+  }
+  return sem;
 }
 
 // Mutexes are mutex blocks in 4096-byte shared memory objects.
 oshandle named_mutex_open(const char *name) {
   std::size_t size = 0;
   int fd = open_owned(name, &size);
-  if (fd < 0) return nullptr;
+  if (fd < 0) {
+    fail_with(errno);
+    return nullptr;
+  }
+  if (size < mutex_object_size) errno = EINVAL;
   void *view = size >= mutex_object_size
                    ? mmap(nullptr, mutex_object_size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)
                    : MAP_FAILED;
   if (view == MAP_FAILED) {
+    fail_with(errno);
     ::close(fd);
     return nullptr;
   }
   auto *block = static_cast<mutex_block *>(view);
-  if (block->ready != mutex_block_ready) {
+  if (block->ready != mutex_block_ready) {  // not published yet: as if it were not there
     munmap(view, mutex_object_size);
     ::close(fd);
+    fail_with(ENOENT);
     return nullptr;
   }
   auto *mutex = new (std::nothrow) posix_mutex{fd, block};
