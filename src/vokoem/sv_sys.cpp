@@ -26,6 +26,34 @@ struct slot_choice {
   int error = SV_OK;  // a refusal before anything is sent
 };
 
+// The ioctl locks that sv_sys_post took on this thread and sv_sys_finish has not released yet
+// (a post and its finish run on one thread when they use the ioctl slot).
+class held_locks {
+ public:
+  bool take(const sv_handle *sv) {
+    for (const sv_handle *&h : held_) {
+      if (h == nullptr) {
+        h = sv;
+        return true;
+      }
+    }
+    return false;  // more outstanding posts on one thread than any caller makes
+  }
+  bool release(const sv_handle *sv) {
+    for (const sv_handle *&h : held_) {
+      if (h == sv) {
+        h = nullptr;
+        return true;
+      }
+    }
+    return false;
+  }
+
+ private:
+  const sv_handle *held_[64] = {};
+};
+thread_local held_locks posted_locks;
+
 // The assertion reports of a jack beyond the table name the places that the board's support
 // staff know them by, whatever the line in this file.
 constexpr int fifo_assert_line = 458;
@@ -167,6 +195,7 @@ int sv_sys_post(sv_handle *sv, int code, void *record, sv_overlapped *completion
   const std::uint32_t size = header->size;
   sv_overlapped *ov = completion;
   if (ov == nullptr) {
+    if (!posted_locks.take(sv)) return SV_ERROR_MALLOC;
     os_lock(sv, &sv->locked.ioctl.lock);  // held until sv_sys_finish
     ov = &sv->locked.ioctl.overlapped;
   }
@@ -191,7 +220,8 @@ int sv_sys_finish(sv_handle *sv, void *record, sv_overlapped *completion, int po
     const int word = static_cast<orvello_header *>(record)->result;
     result = word < 0 ? SV_OK : word;
   }
-  if (completion == nullptr) os_unlock(sv, &sv->locked.ioctl.lock);
+  // Only a lock that sv_sys_post took is left: it refuses some records before it locks.
+  if (completion == nullptr && posted_locks.release(sv)) os_unlock(sv, &sv->locked.ioctl.lock);
   return result;
 }
 

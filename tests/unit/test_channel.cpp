@@ -176,6 +176,32 @@ TEST_F(ChannelTest, PostedRequestHoldsTheIoctlLockUntilFinished) {
   EXPECT_TRUE(other_done);
 }
 
+// A post refused before it locked leaves its finish nothing to release.
+TEST_F(ChannelTest, FinishReleasesOnlyTheLockThatPostTook) {
+  static thread_local int depth = 0;
+  d.table.lock_enter = [](oslock *lock) {
+    ++depth;
+    native_platform().lock_enter(lock);
+  };
+  d.table.lock_leave = [](oslock *lock) {
+    --depth;
+    native_platform().lock_leave(lock);
+  };
+  record wrong;
+  wrong.header.magic = 1;
+  for (record *r : {static_cast<record *>(nullptr), &wrong}) {
+    const int posted = sv_sys_post(sv, ORVELLO_REQ_QUERY, r, nullptr);
+    EXPECT_NE(posted, SV_ACTIVE);
+    sv_sys_finish(sv, r, nullptr, posted);
+    EXPECT_EQ(depth, 0) << (r == nullptr ? "null record" : "wrong magic");
+  }
+  record good;
+  sv_sys_finish(sv, &good, nullptr, sv_sys_post(sv, ORVELLO_REQ_QUERY, &good, nullptr));
+  EXPECT_EQ(depth, 0) << "a post that locked is released by its finish";
+  d.table.lock_enter = native_platform().lock_enter;
+  d.table.lock_leave = native_platform().lock_leave;
+}
+
 TEST_F(ChannelTest, PostWithTheCallersCompletionRecordTakesNoLock) {
   record r;
   sv_overlapped mine{};
