@@ -1,4 +1,5 @@
 // The board handle: open a board by its setup string, register with the driver, close again.
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -105,6 +106,10 @@ void release_slot(sv_lockslot &slot) {
   os().lock_delete(&slot.lock);
 }
 
+}  // namespace
+
+std::uint32_t cancel_wait_ms = 5000;
+
 // Releases the handle's slots and the record itself.
 void release_handle(sv_handle *sv) {
   for (int i = 0; i < named_slot_count; ++i) release_slot(*named_slot(sv, i));
@@ -114,6 +119,20 @@ void release_handle(sv_handle *sv) {
     }
   }
   os().release(sv);
+}
+
+namespace {
+
+// After the cancel the driver may still complete the open request into the handle's open
+// record and completion record: waits, at most `cancel_wait_ms`, until it has. False when the
+// request is still in flight then.
+bool open_request_finished(sv_handle *sv) {
+  std::atomic_ref<std::uintptr_t> status(sv->locked.open.overlapped.internal);  // the driver's
+  for (std::uint32_t waited = 0; status.load() == status_pending; ++waited) {
+    if (waited >= cancel_wait_ms) return false;
+    os().sleep_ms(1);
+  }
+  return true;
 }
 
 int open_handle(sv_handle **psv, std::int32_t cardid, std::int32_t channelid,
@@ -163,10 +182,19 @@ int close_handle(sv_handle *sv) {
   int result = check_handle(sv);
   if (result != SV_OK) return result;
   sv->magic = 0;
+  bool finished = true;
   if (sv->device != invalid_handle) {
     sys_cancel(sv->device);  // ends the pending open request: the driver learns we are gone
+    finished = sys_is_link(sv->device) || open_request_finished(sv);
     sys_close(sv->device);
     sv->device = invalid_handle;
+  }
+  if (!finished) {
+    // Memory that the driver may still write into is kept rather than freed.
+    error_popup("sv_close: the driver did not finish the cancelled open request within %u ms; "
+                "the handle's %u bytes stay allocated\n",
+                static_cast<unsigned>(cancel_wait_ms), static_cast<unsigned>(sizeof *sv));
+    return SV_OK;
   }
   release_handle(sv);
   return SV_OK;

@@ -64,6 +64,12 @@ void prepare(Record &record) {
   record.header.magic = ORVELLO_MAGIC;
 }
 
+// How long sv_close waits for the driver to finish the cancelled open request before it keeps
+// the handle's memory rather than free what the driver may still write into.
+extern std::uint32_t cancel_wait_ms;
+// Releases the handle's slots and the record itself.
+void release_handle(sv_handle *sv);
+
 void os_lock(sv_handle *sv, oslock *lock);
 void os_unlock(sv_handle *sv, oslock *lock);
 

@@ -24,6 +24,8 @@ std::uint32_t word_at(const void *record, std::size_t offset) {
   return value;
 }
 
+constexpr std::uintptr_t status_cancelled = 0xC0000120;
+
 void set_status(sv_overlapped *ov, std::uintptr_t status) {
   if (ov != nullptr) std::atomic_ref<std::uintptr_t>(ov->internal).store(status);
 }
@@ -140,8 +142,10 @@ struct driver_ops {
     const device *target = static_cast<driver::open_device *>(handle)->target;
     std::lock_guard<std::mutex> hold(d.lock_);
     for (auto it = d.pending_.begin(); it != d.pending_.end();) {
-      if (it->target == target) {
-        set_status(it->ov, 0xC0000120);  // cancelled
+      if (it->target == target && target->hold_cancel) {
+        (it++)->cancelling = true;
+      } else if (it->target == target) {
+        set_status(it->ov, status_cancelled);
         it = d.pending_.erase(it);
         ++d.cancels_;
       } else {
@@ -288,6 +292,19 @@ void driver::clear_output() {
   std::lock_guard<std::mutex> hold(lock_);
   notices_.clear();
   debug_lines_.clear();
+}
+
+void driver::complete_cancels() {
+  std::lock_guard<std::mutex> hold(lock_);
+  for (auto it = pending_.begin(); it != pending_.end();) {
+    if (it->cancelling) {
+      set_status(it->ov, status_cancelled);
+      it = pending_.erase(it);
+      ++cancels_;
+    } else {
+      ++it;
+    }
+  }
 }
 
 void driver::complete_held() {

@@ -52,6 +52,8 @@ struct device {
   completion normal = completion::at_once;
   // Result word written instead of the answer for these request codes.
   std::map<std::uint32_t, std::int32_t> result_for;
+  // A cancel leaves the cancelled requests in flight until complete_cancels().
+  bool hold_cancel = false;
 };
 
 class driver {
@@ -94,6 +96,8 @@ class driver {
 
   // Completes every held request (as the driver would, later).
   void complete_held();
+  // Completes the requests whose cancel was held, as cancelled.
+  void complete_cancels();
 
   // The table installed while this driver lives.
   platform table;
@@ -115,6 +119,7 @@ class driver {
     std::vector<std::uint8_t> reply;
     sv_overlapped *ov;
     bool held;
+    bool cancelling = false;
   };
   std::vector<pending_request> pending_;
   std::atomic<int> open_devices_{0}, live_locks_{0}, live_events_{0}, live_allocations_{0},

@@ -2,6 +2,9 @@
 // leaves behind.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "lifecycle.h"
 
 namespace vok::test {
@@ -30,6 +33,39 @@ TEST_F(HandleTest, OpenTakesTheReplyAndCloseCancelsTheOpenRequest) {
   EXPECT_EQ(d.open_devices(), 1);
   close(sv);
   EXPECT_EQ(d.cancels(), 1) << "close cancels the pending open request";
+  expect_nothing_left();
+}
+
+// The cancelled open request may complete into the handle's records after the cancel: close
+// waits for it, and keeps the memory of a handle whose request the driver never finishes.
+TEST_F(HandleTest, CloseWaitsForTheDriverToFinishTheCancelledOpenRequest) {
+  d.at(0).hold_cancel = true;
+  sv_handle *sv = nullptr;
+  ASSERT_EQ(openex("PCI,card:0", &sv), SV_OK);
+  std::thread driver_later([this] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    d.complete_cancels();
+  });
+  EXPECT_EQ(sv_close(sv), SV_OK);
+  EXPECT_EQ(d.cancels(), 1) << "close returned only after the cancel completed";
+  driver_later.join();
+  expect_nothing_left();
+}
+
+TEST_F(HandleTest, ACancelThatNeverCompletesKeepsTheHandlesMemory) {
+  d.at(0).hold_cancel = true;
+  cancel_wait_ms = 20;
+  sv_handle *sv = nullptr;
+  ASSERT_EQ(openex("PCI,card:0", &sv), SV_OK);
+  EXPECT_EQ(sv_close(sv), SV_OK);
+  EXPECT_EQ(d.open_devices(), 0);
+  EXPECT_EQ(d.live_allocations(), 1) << "the handle is kept";
+  ASSERT_EQ(d.notices().size(), 1u);
+  EXPECT_NE(d.notices()[0].second.find("did not finish the cancelled open request"),
+            std::string::npos);
+  d.complete_cancels();  // the driver, at last
+  release_handle(sv);
+  cancel_wait_ms = 5000;
   expect_nothing_left();
 }
 
