@@ -10,16 +10,41 @@
 namespace vok {
 namespace {
 
-// The simulator link that the last device open produced, or none. One per process.
+// The simulator link that the last device open produced, or none. One per process; it serves
+// the last-error rule only.
 std::atomic<oshandle> simulator_device{nullptr};
+
+// Every simulator link open in this process. Device operations are routed by the device
+// itself, so that another device's failed open cannot send an open link's requests to the
+// platform. More links at once than a simulator numbers connections make the open fail.
+constexpr int link_capacity = 64;
+std::atomic<oshandle> live_links[link_capacity];
+
+bool register_link(oshandle link) {
+  for (auto &slot : live_links) {
+    oshandle expected = nullptr;
+    if (slot.compare_exchange_strong(expected, link)) return true;
+  }
+  return false;
+}
+
+void forget_link(oshandle link) {
+  for (auto &slot : live_links) {
+    oshandle expected = link;
+    if (slot.compare_exchange_strong(expected, nullptr)) return;
+  }
+}
 
 constexpr const char *default_family = "VOKDriver";
 
 }  // namespace
 
 bool sys_is_link(oshandle device) {
-  oshandle link = simulator_device.load(std::memory_order_relaxed);
-  return link != nullptr && device == link;
+  if (device == nullptr || device == invalid_handle) return false;
+  for (const auto &slot : live_links) {
+    if (slot.load(std::memory_order_relaxed) == device) return true;
+  }
+  return false;
 }
 
 oshandle sys_open(const char *name) {
@@ -33,6 +58,10 @@ oshandle sys_open(const char *name) {
   if (const char *family = std::strstr(name, default_family); family != nullptr) {
     const char *number = family + std::strlen(default_family);
     link = simulator_driver_open(0, *number == 'X' ? -1 : read_decimal(number));
+    if (link != invalid_handle && !register_link(link)) {
+      simulator_driver_close(link);
+      link = invalid_handle;
+    }
   }
   if (link == invalid_handle) os().set_last_error(error);
   simulator_device.store(link == invalid_handle ? nullptr : link, std::memory_order_relaxed);
@@ -61,6 +90,7 @@ void sys_cancel(oshandle device) {
 
 void sys_close(oshandle device) {
   if (sys_is_link(device)) {
+    forget_link(device);
     simulator_driver_close(device);
     simulator_device.store(nullptr, std::memory_order_relaxed);
     return;

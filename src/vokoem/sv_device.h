@@ -26,7 +26,8 @@ void sys_cancel(oshandle device);
 void sys_close(oshandle device);
 // 997 while a simulator link is current; otherwise the platform's last error.
 std::uint32_t sys_lasterror();
-// Whether `device` is the current simulator link.
+// Whether `device` is a simulator link that is open in this process (whatever device was
+// opened since).
 bool sys_is_link(oshandle device);
 
 }  // namespace vok

@@ -114,6 +114,20 @@ TEST_F(LinkTest, SpecialRequest79IsAnsweredByTheLink) {
   sys_close(device);
 }
 
+// Another board's failed open keeps the last-error rule but leaves an open board on its link.
+TEST_F(LinkTest, AFailedOpenOfAnotherBoardLeavesAnOpenBoardOnItsLink) {
+  sv_handle *sv = sv_open("PCI,card:0");
+  ASSERT_NE(sv, nullptr);
+  EXPECT_EQ(sv_open("PCI,card:1"), nullptr);
+  EXPECT_NE(sys_lasterror(), 997u) << "no link is current after the failed open";
+  int devtype = 0;
+  EXPECT_EQ(sv_query(sv, SV_QUERY_DEVTYPE, 0, &devtype), SV_OK);
+  EXPECT_EQ(devtype, 21);
+  EXPECT_EQ(sv_close(sv), SV_OK);
+  EXPECT_EQ(simulator.messages().back().type, static_cast<std::uint32_t>('C'));
+  EXPECT_TRUE(platform.notices.empty());
+}
+
 TEST_F(LinkTest, CloseSendsCAndReleasesTheObjects) {
   oshandle device = sys_open("\\\\.\\VOKDriver0");
   ASSERT_NE(device, invalid_handle);
