@@ -77,13 +77,6 @@ class json_text {
   }
 };
 
-std::string version_text(std::uint32_t v) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%u.%u.%u.%u", (v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF,
-                (v >> 24) & 0xFF);
-  return text;
-}
-
 void modules(json_text &j, const std::vector<module_record> &list) {
   j.text += '[';
   for (std::size_t i = 0; i < list.size(); ++i) {
@@ -169,6 +162,13 @@ void board(json_text &j, const board_record &b) {
 }
 
 }  // namespace
+
+std::string version_text(std::uint32_t v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%u.%u.%u.%u", (v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF,
+                (v >> 24) & 0xFF);
+  return text;
+}
 
 const char *outcome_name(outcome o) {
   switch (o) {

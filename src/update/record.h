@@ -25,6 +25,10 @@ enum class outcome {
 };
 const char *outcome_name(outcome o);
 
+// A version word in driver form (fix 24-31, major 16-23, minor 8-15, patch 0-7) as
+// major.minor.patch.fix.
+std::string version_text(std::uint32_t word);
+
 // One entry of the board's module version table.
 struct module_record {
   std::string name;

@@ -27,13 +27,6 @@ constexpr int map_of_row[filled_rows] = {1, 2, 3, 4};
 
 bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
 
-std::string version_text(std::uint32_t v) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%u.%u.%u.%u", (v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF,
-                (v >> 24) & 0xFF);
-  return text;
-}
-
 // One board's passage through the steps: its handle, what the mode decides, and what the
 // steps learn about it.
 struct passage {
