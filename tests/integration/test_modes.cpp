@@ -218,7 +218,7 @@ TEST(Modes, InterruptFinishesTheRegionInHandAndStartsNoOther) {
   ASSERT_TRUE(sim.ready());
   process_options how;
   how.signal_after = "Programming 10 2";
-  how.signal_delay_ms = 500;
+  how.signal_delay_ms = 50;  // past the write, well inside the read-back (a region reads in 0.3 s or more)
   how.signal = SIGINT;
   const json r = run_tool(s, "yes_interrupted", {"--yes"}, 130, how);
   EXPECT_EQ(sim.stop(), 0);
