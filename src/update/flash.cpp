@@ -103,8 +103,8 @@ region_record programflash(sv_handle *sv, int map, const imageentry &image,
   p.map = static_cast<std::uint32_t>(map);
   p.version = version;
   p.option = flashwrite_option;
-  std::printf("Programming %d %d %d.%d.%d.%d %d '%s'\n", p.kind, map, (version >> 16) & 0xFF,
-              (version >> 8) & 0xFF, version & 0xFF, (version >> 24) & 0xFF, p.length, dbuffer);
+  std::printf("Programming %d %d %s %d '%s'\n", p.kind, map, version_text(version).c_str(),
+              p.length, dbuffer);
   flushoutput();  // a log that is followed sees which region is in hand
 
   {

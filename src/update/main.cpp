@@ -57,9 +57,9 @@ void help(const char *program) {
 void identity() {
   std::printf("Vantrel Upgrade version %s", build_time);
   std::printf(" (SW %d.%d.%d.%d)\n", VANTREL_UPGRADE_VERSION);
-  const std::uint32_t v = vok::firmware::package_version;
-  std::printf("           Version   %d.%d.%d.%d:'%s'\n", (v >> 16) & 0xFF, (v >> 8) & 0xFF,
-              v & 0xFF, (v >> 24) & 0xFF, vok::firmware::package_string);
+  std::printf("           Version   %s:'%s'\n",
+              vok::update::version_text(vok::firmware::package_version).c_str(),
+              vok::firmware::package_string);
 }
 
 void banner(const vok::update::arguments &args) {

@@ -167,8 +167,7 @@ int upgradecard(sv_handle *sv, const imageentry (&images)[4], const update_steps
     const auto v = static_cast<std::uint32_t>(version);
     std::printf("\n");
     std::printf("ERROR: This upgrade requires driver version %d.%d.%d.%d or higher\n", 2, 9, 1, 0);
-    std::printf("       Loaded driver is %d.%d.%d.%d\n", (v >> 16) & 0xFF, (v >> 8) & 0xFF,
-                v & 0xFF, (v >> 24) & 0xFF);
+    std::printf("       Loaded driver is %s\n", version_text(v).c_str());
     return run.stop(outcome::refused, "driver " + version_text(v) + " is older than 2.9.1.0");
   }
   if (!run.query(SV_QUERY_HW_EPLDTYPE, chipversion, board.chipversion)) return run.query_failed();

@@ -19,11 +19,18 @@ std::atomic<oshandle> simulator_device{nullptr};
 // platform. More links at once than a simulator numbers connections make the open fail.
 constexpr int link_capacity = 64;
 std::atomic<oshandle> live_links[link_capacity];
+// The slots ever used: every request asks whether its device is a link, and a process has
+// one or two links, so the lookup stops there.
+std::atomic<int> links_used{0};
 
 bool register_link(oshandle link) {
-  for (auto &slot : live_links) {
+  for (int i = 0; i < link_capacity; ++i) {
     oshandle expected = nullptr;
-    if (slot.compare_exchange_strong(expected, link)) return true;
+    if (!live_links[i].compare_exchange_strong(expected, link)) continue;
+    int used = links_used.load();
+    while (used <= i && !links_used.compare_exchange_weak(used, i + 1)) {
+    }
+    return true;
   }
   return false;
 }
@@ -41,8 +48,9 @@ constexpr const char *default_family = "VOKDriver";
 
 bool sys_is_link(oshandle device) {
   if (device == nullptr || device == invalid_handle) return false;
-  for (const auto &slot : live_links) {
-    if (slot.load(std::memory_order_relaxed) == device) return true;
+  const int used = links_used.load(std::memory_order_acquire);
+  for (int i = 0; i < used; ++i) {
+    if (live_links[i].load(std::memory_order_relaxed) == device) return true;
   }
   return false;
 }
