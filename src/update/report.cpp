@@ -80,18 +80,18 @@ int printversions(sv_handle *sv, version_walk &walk) {
       if (walk.gates && std::strncmp(v.name, "driver", 6) == 0) {
         if (n.key() < driver_flashinfo_key) {
           std::printf("Driver version less than 2.3p15 does not support flash info dump\n");
-          walk.refusal = std::string("driver module ") + tmp + " is older than 2.3p15";
+          walk.reason = std::string("driver module ") + tmp + " is older than 2.3p15";
           return 0;
         }
         if (n.major == 2 && n.minor == 6 && n.patch < 6) {
           std::printf("Driver version 2.6p0 to 2.6p5 should not be used for flash programming.\n");
-          walk.refusal = std::string("driver module ") + tmp + " is one of 2.6p0 to 2.6p5";
+          walk.reason = std::string("driver module ") + tmp + " is one of 2.6p0 to 2.6p5";
           return 0;
         }
       }
       if (walk.gates && std::strcmp(v.name, "cpld") == 0 && n.major < 2) {
         std::printf("This update is only for cpldversion 2 and higher\n");
-        walk.refusal = std::string("cpld module ") + tmp + " is older than 2";
+        walk.reason = std::string("cpld module ") + tmp + " is older than 2";
         error = SV_ERROR_FIRMWARE;
       }
       if (std::strncmp(v.name, "pciflash", 8) == 0) print_flash_module(v, tmp);
@@ -99,7 +99,10 @@ int printversions(sv_handle *sv, version_walk &walk) {
   }
   if (error == SV_OK || error == SV_ERROR_PARAMETER) return 1;  // the end of the table
   std::printf("Error %d '%s'\n", error, errortext_lookup(error));
-  if (walk.refusal.empty()) walk.refusal = std::string("version report: ") + errortext_lookup(error);
+  if (walk.reason.empty()) {  // not the CPLD gate: the request itself failed
+    walk.failed = true;
+    walk.reason = std::string("version report: ") + errortext_lookup(error);
+  }
   return 0;
 }
 

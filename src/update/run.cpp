@@ -62,7 +62,7 @@ void list_board(sv_handle *sv, board_record &board) {
   const bool complete = printversions(sv, walk) != 0;
   board.modules_before = std::move(walk.modules);
   board.result = complete ? outcome::listed : outcome::failed;
-  board.reason = complete ? "" : walk.refusal;
+  board.reason = complete ? "" : walk.reason;
   sv_close(sv);
 }
 

@@ -213,7 +213,9 @@ int upgradecard(sv_handle *sv, const imageentry (&images)[4], const update_steps
   version_walk before;
   const int may_go_on = printversions(sv, before);
   board.modules_before = std::move(before.modules);
-  if (may_go_on == 0) return run.stop(outcome::refused, before.refusal);
+  if (may_go_on == 0) {
+    return run.stop(before.failed ? outcome::failed : outcome::refused, before.reason);
+  }
   if (run.stopped_by_interrupt()) return -1;
   if (mode.write && !run.confirmed()) return run.stop(outcome::declined, "not confirmed");
   if (run.stopped_by_interrupt()) return -1;

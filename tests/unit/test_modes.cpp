@@ -117,6 +117,11 @@ TEST_F(TwoBoards, ARefusedBoardAndAFailedOneGiveTheFailure) {
   model(1).settings().chipversion = 0x10056;
   record = {};
   EXPECT_EQ(run({"--verify"}, record), update::exit_board_refused);
+  d.at(0).result_for[ORVELLO_REQ_VERSION] = SV_ERROR_TRANSFER;  // a failed walk is no refusal
+  model(0).settings().chipversion = 0x10055;
+  record = {};
+  EXPECT_EQ(run({"--verify"}, record), update::exit_board_failed);
+  EXPECT_EQ(outcomes(record), (std::vector<std::string>{"failed", "refused"}));
 }
 
 }  // namespace
