@@ -57,7 +57,8 @@ bool parse_arguments(int argc, const char *const *argv, arguments &args) {
     if ((seen & bit) != 0) return false;
     seen |= bit;
     if (bit == option_json) {
-      if (++next >= argc) return false;
+      // A report name that begins with "--" is the next option, not a file.
+      if (++next >= argc || std::strncmp(argv[next], "--", 2) == 0) return false;
       args.json = argv[next];
     }
   }
@@ -79,6 +80,11 @@ bool parse_arguments(int argc, const char *const *argv, arguments &args) {
   std::strcpy(args.cardstring, argument);
   args.first = board_number(argument + sizeof board_prefix - 1);
   args.count = 1;
+  // Arguments after the board are ignored, as they always were; but an option there would
+  // be lost without a word, and an unattended run would turn into one that asks.
+  for (++next; next < argc; ++next) {
+    if ((option_of(argv[next]) & ~option_c) != 0) return false;
+  }
   return true;
 }
 

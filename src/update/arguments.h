@@ -31,7 +31,8 @@ struct arguments {
 };
 
 // Reads the command line (`argv[0]` is the program) into `args`. False when it carries a
-// parameter that is not understood, an option twice, two modes, or --json without a file:
+// parameter that is not understood, an option twice, two modes, --json without a file (or
+// with a name that begins with "--"), or an option other than -c after the board argument:
 // the caller prints the usage then.
 bool parse_arguments(int argc, const char *const *argv, arguments &args);
 

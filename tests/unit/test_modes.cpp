@@ -47,7 +47,9 @@ INSTANTIATE_TEST_SUITE_P(
         argument_case{{"--json", "r.json", "--verify", "-c"}, true, run_mode::verify, false,
                       "r.json"},
         argument_case{{"--list"}, true, run_mode::list},
-        argument_case{{"PCI,card:0", "--yes"}, true, run_mode::update, false, nullptr, 1},
+        argument_case{{"PCI,card:0", "-c", "extra"}, true, run_mode::update, false, nullptr, 1},
+        argument_case{{"PCI,card:0", "--yes", "--json", "r.json"}, false},  // not dropped
+        argument_case{{"--json", "--yes", "PCI,card:0"}, false},  // no report named --yes
         argument_case{{"--list", "--verify"}, false},  // one mode at most
         argument_case{{"--yes", "--yes"}, false},      // each option once
         argument_case{{"-c", "-c"}, false},
