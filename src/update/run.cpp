@@ -48,6 +48,13 @@ bool identify(sv_handle *sv, board_record &board) {
 
 // --list: the board's module lines, without the update's refusals; its values for the report.
 void list_board(sv_handle *sv, board_record &board) {
+  if (interrupted()) {
+    std::printf("Interrupted: the board was not listed\n");
+    board.result = outcome::interrupted;
+    board.reason = "interrupted before the board was listed";
+    sv_close(sv);
+    return;
+  }
   const std::pair<int, std::optional<std::int32_t> *> values[] = {
       {SV_QUERY_VERSION_DRIVER, &board.driver_version},
       {SV_QUERY_HW_EPLDTYPE, &board.chipversion},
@@ -80,6 +87,15 @@ void closing_advice(const arguments &args) {
   flushoutput();
 }
 
+// Whether an interrupt stopped the steps of a board. One that arrives when the last region
+// is done leaves every board complete, and the run is not reported as interrupted.
+bool stopped_by_interrupt(const run_record &run) {
+  for (const board_record &b : run.boards) {
+    if (b.result == outcome::interrupted) return true;
+  }
+  return false;
+}
+
 // The exit value of an unattended run: what went worst on any board.
 int unattended_exit(const run_record &run, bool found) {
   bool failed = false, refused = false;
@@ -108,7 +124,9 @@ int run_boards(const arguments &args, run_record &run, const imageentry (&images
   char cardstring[cardstring_size];
   std::memcpy(cardstring, args.cardstring, sizeof cardstring);
   bool found = false;  // a board was handed to the mode's steps
-  for (int i = 0; i < args.count && !interrupted(); ++i) {
+  // After an interrupt every further board is still opened and handed to the steps, which
+  // stop at once: the report then names each board that the interrupt left undone.
+  for (int i = 0; i < args.count; ++i) {
     if (args.count > 1) std::snprintf(cardstring, sizeof cardstring, "PCI,card:%d", i);
     sv_handle *sv = sv_open_forward(cardstring);
     if (sv == nullptr) continue;
@@ -134,14 +152,14 @@ int run_boards(const arguments &args, run_record &run, const imageentry (&images
       sv_close(sv);
     }
   }
-  if (interrupted()) return exit_interrupted;
+  if (stopped_by_interrupt(run)) return exit_interrupted;
   if (args.unattended()) {
     if (!found) closing_advice(args);
     return unattended_exit(run, found);
   }
   if (found) return 0;
   closing_advice(args);
-  wait_for_key();
+  if (!interrupted()) wait_for_key();
   return interrupted() ? exit_interrupted : -1;
 }
 

@@ -17,7 +17,8 @@ inline constexpr int exit_interrupted = 130;
 
 // Tries the boards, hands each to the mode's steps, keeps what they learn in `run`, and
 // returns the program's exit value. Prints the closing advice when no board was found, and in
-// the interactive update waits for a key after it.
+// the interactive update waits for a key after it. The value is exit_interrupted only when
+// an interrupt stopped the steps of a board (or that wait).
 int run_boards(const arguments &args, run_record &run,
                const imageentry (&images)[4] = firmware::image_set);
 

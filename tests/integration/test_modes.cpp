@@ -90,6 +90,7 @@ struct mode_case {
   std::vector<std::string> outcomes;  // of the boards in the report, in order
   input_kind input = input_kind::open_pipe;
   std::string text = "";
+  const char *interrupt_after = nullptr;  // SIGINT once standard output holds this
 };
 
 arguments flips_and_refused_writes() {
@@ -114,6 +115,9 @@ const mode_case cases[] = {
     {"list_no_board", std::nullopt, {"--list"}, 3, {}},
     // The interactive update with a report keeps its dialogue: the same transcript as without.
     {"answer_n", arguments{}, {}, 0, {"declined"}, input_kind::text, "n\n"},
+    // An interrupt after the last region stops nothing: the run is complete, and says so.
+    {"yes_late_interrupt", arguments{}, {"--yes"}, 0, {"updated"}, input_kind::open_pipe, "",
+     "Checking versions after upgrade"},
 };
 
 class Mode : public ::testing::TestWithParam<mode_case> {};
@@ -130,6 +134,10 @@ TEST_P(Mode, TranscriptExitValueAndReport) {
   }
   process_options how;
   how.input = c.input;
+  if (c.interrupt_after != nullptr) {
+    how.signal_after = c.interrupt_after;
+    how.signal = SIGINT;
+  }
   const json r = run_tool(s, c.name, c.options, c.status, how, c.text);
   if (sim) {
     EXPECT_EQ(sim->stop(), 0);
