@@ -1,15 +1,30 @@
 #include "json_report.h"
 
+#include <fcntl.h>
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#if defined(_WIN32)
+#include <io.h>
+#include <process.h>
+#define getpid _getpid
+#else
+#include <unistd.h>
+#endif
 
 #include "image_set.h"
 #include "vokoem/vokoem.h"
 
 namespace vok::update {
 namespace {
+
+#if defined(_WIN32)
+constexpr int untranslated = O_BINARY;
+#else
+constexpr int untranslated = 0;
+#endif
 
 const char *error_name(int code) {
   switch (code) {
@@ -223,11 +238,36 @@ json_report::~json_report() {
 }
 
 bool json_report::open(const char *path, std::string &error) {
+  namespace fs = std::filesystem;
   path_ = path;
-  temporary_ = path_ + ".tmp";
-  file_ = std::fopen(temporary_.c_str(), "wb");
-  if (file_ == nullptr) error = temporary_ + ": " + std::strerror(errno);
-  return file_ != nullptr;
+  // The rename at the end cannot put the report at a name that ends in a separator, nor over
+  // a directory or a device: found now, before any board is opened.
+  const fs::path target(path_);
+  std::error_code status;
+  if (!target.has_filename()) {
+    error = "'" + path_ + "': not the name of a file";
+    return false;
+  }
+  if (fs::exists(target, status) && !fs::is_regular_file(target, status)) {
+    error = "'" + path_ + "': not a regular file";
+    return false;
+  }
+  // A temporary file of this run's own beside the report, created exclusively: a file that is
+  // there already, or another run's, is never written.
+  for (int attempt = 0; file_ == nullptr; ++attempt) {
+    temporary_ = path_ + "." + std::to_string(getpid()) + "." + std::to_string(attempt) + ".tmp";
+    const int fd = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | untranslated, 0666);
+    if (fd < 0 && errno == EEXIST && attempt < 100) continue;
+    if (fd < 0 || (file_ = fdopen(fd, "wb")) == nullptr) {
+      error = "'" + path_ + "': " + std::strerror(errno);
+      if (fd >= 0) {
+        ::close(fd);
+        std::remove(temporary_.c_str());
+      }
+      return false;
+    }
+  }
+  return true;
 }
 
 bool json_report::commit(const run_record &run, std::string &error) {
@@ -244,7 +284,8 @@ bool json_report::commit(const run_record &run, std::string &error) {
   std::error_code renamed;
   if (written && closed) std::filesystem::rename(temporary_, path_, renamed);
   if (written && closed && !renamed) return true;
-  error = path_ + ": " + (renamed ? renamed.message() : std::strerror(written ? errno : saved));
+  error = "'" + path_ + "': " +
+          (renamed ? renamed.message() : std::strerror(written ? errno : saved));
   std::remove(temporary_.c_str());
   return false;
 }

@@ -1,6 +1,6 @@
 // The run's report in JSON, for the programs that administrators run the tool with. The file
-// appears whole or not at all: the report is written into a temporary file beside it, which
-// is then renamed.
+// appears whole or not at all: the report is written into a temporary file of the run's own
+// beside it, which is then renamed.
 #pragma once
 
 #include <cstdio>
@@ -22,8 +22,9 @@ class json_report {
   json_report(const json_report &) = delete;
   json_report &operator=(const json_report &) = delete;
 
-  // Creates the temporary file beside `path`, so that a report that cannot be written is
-  // known before any board is opened. False, with the reason in `error`, when it cannot.
+  // Checks `path` and creates the temporary file beside it, so that a report that cannot be
+  // written is known before any board is opened. False, with the reason in `error`, when it
+  // cannot be.
   bool open(const char *path, std::string &error);
   // Writes the report into the temporary file and renames it to the path.
   bool commit(const run_record &run, std::string &error);

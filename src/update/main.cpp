@@ -87,13 +87,14 @@ int main(int argc, char **argv) {
     identity();
     return 0;
   }
+  // The handlers come first: an interrupt from here on leaves no temporary report behind.
+  vok::update::catch_interrupts();
   vok::update::json_report report;
   std::string problem;
   if (args.json != nullptr && !report.open(args.json, problem)) {
     std::fprintf(stderr, "%s: cannot write the report %s\n", program, problem.c_str());
     return -1;
   }
-  vok::update::catch_interrupts();
 
   vok::update::run_record run;
   run.tool_version = tool_version;
@@ -105,6 +106,7 @@ int main(int argc, char **argv) {
   run.ended = std::time(nullptr);
   if (args.json != nullptr && !report.commit(run, problem)) {
     std::fprintf(stderr, "%s: cannot write the report %s\n", program, problem.c_str());
+    run.exit_value = vok::update::exit_without_report(args, run.exit_value);
   }
   vok::update::run_finished();
   return run.exit_value;

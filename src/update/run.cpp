@@ -110,6 +110,11 @@ int unattended_exit(const run_record &run, bool found) {
 
 }  // namespace
 
+int exit_without_report(const arguments &args, int exit_value) {
+  if (exit_value == exit_interrupted) return exit_value;
+  return args.unattended() ? exit_board_failed : -1;
+}
+
 const char *mode_name(const arguments &args) {
   switch (args.mode) {
     case run_mode::list: return "list";

@@ -22,6 +22,10 @@ inline constexpr int exit_interrupted = 130;
 int run_boards(const arguments &args, run_record &run,
                const imageentry (&images)[4] = firmware::image_set);
 
+// The exit value of a run whose report could not be written at its end: a failure, unless
+// the run was interrupted.
+int exit_without_report(const arguments &args, int exit_value);
+
 // The name of the run's mode in its report: update, yes, list or verify.
 const char *mode_name(const arguments &args);
 

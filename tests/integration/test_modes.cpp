@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <regex>
@@ -46,10 +47,15 @@ json run_tool(const scratch &s, const char *golden, arguments options, int statu
   const std::string report = s.path((std::string(golden) + ".json").c_str());
   options.insert(options.begin(), {"--json", report});
   if (how.timeout_seconds == 300) how.timeout_seconds = 120;
+  std::ofstream(report + ".tmp") << "another file";  // not the run's temporary file
   const process_result run = run_process(VOK_UPGRADE_PATH, options, input, how);
   expect_golden(golden, run, VOK_UPGRADE_PATH);
   EXPECT_EQ(run.status, status) << golden;
-  EXPECT_FALSE(fs::exists(report + ".tmp")) << "the temporary file is gone";
+  EXPECT_EQ(read_file(report + ".tmp"), "another file");
+  fs::remove(report + ".tmp");
+  for (const fs::directory_entry &e : fs::directory_iterator(s.dir)) {
+    EXPECT_NE(e.path().extension(), ".tmp") << e.path() << ": the temporary file is gone";
+  }
   if (!fs::exists(report)) return nullptr;
   return json::parse(read_file(report));
 }

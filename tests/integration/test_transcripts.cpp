@@ -82,6 +82,9 @@ const scenario scenarios[] = {
     {"help", std::nullopt, {"--help"}, "", 0},
     {"version", std::nullopt, {"--version"}, "", 0},
     {"report_cannot_be_written", std::nullopt, {"--json", "/nonexistent/r.json"}, "", 255},
+    // Paths that the report could not be renamed to are refused before any board is opened.
+    {"report_is_a_directory", std::nullopt, {"--yes", "--json", "."}, "", 255},
+    {"report_without_a_file_name", std::nullopt, {"--yes", "--json", ""}, "", 255},
 };
 
 class Transcript : public ::testing::TestWithParam<scenario> {};

@@ -1,10 +1,13 @@
 // The tool's command line, and the board loop of the unattended modes over two boards.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "arguments.h"
+#include "json_report.h"
 #include "lifecycle.h"
 #include "run.h"
 
@@ -56,6 +59,32 @@ INSTANTIATE_TEST_SUITE_P(
         argument_case{{"--json"}, false},  // a report needs its file
         argument_case{{"--Yes"}, false},
         argument_case{{"--yes", "card:0"}, false}));
+
+// A report whose path turns into a folder during the run: the commit fails and takes its
+// temporary file away; the run then fails, unless it was interrupted.
+TEST(ReportNotWritten, FailsTheRunUnlessItWasInterrupted) {
+  namespace fs = std::filesystem;
+  const fs::path dir =
+      fs::temp_directory_path() / ("vok-report-" + std::to_string(std::random_device{}()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  {
+    update::json_report report;
+    std::string error;
+    ASSERT_TRUE(report.open((dir / "r.json").string().c_str(), error)) << error;
+    fs::create_directory(dir / "r.json");
+    EXPECT_FALSE(report.commit(update::run_record{}, error));
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+  fs::remove_all(dir);
+
+  update::arguments asks, yes;
+  yes.yes = true;
+  EXPECT_EQ(update::exit_without_report(asks, 0), -1);
+  EXPECT_EQ(update::exit_without_report(yes, update::exit_success), update::exit_board_failed);
+  EXPECT_EQ(update::exit_without_report(yes, update::exit_no_board), update::exit_board_failed);
+  EXPECT_EQ(update::exit_without_report(yes, update::exit_interrupted), update::exit_interrupted);
+}
 
 class TwoBoards : public board_test {
  protected:
