@@ -44,7 +44,10 @@ void catch_interrupts() {
   action.sa_handler = on_signal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;  // no restart: a wait for the operator's answer ends at once
-  for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &action, nullptr);
+  // A closed standard output (a pipe whose reader ended, a dropped remote session) would
+  // otherwise end the process in the middle of a region: it is an interrupt like the others,
+  // and the writes to it fail from then on.
+  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaction(s, &action, nullptr);
 #endif
 }
 

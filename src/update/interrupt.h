@@ -1,5 +1,5 @@
-// Interrupts of the run: Ctrl+C, SIGTERM and SIGHUP on POSIX; Ctrl+C, Ctrl+Break and the
-// closing of the console on Windows. An interrupt never cuts a flash region short: it only
+// Interrupts of the run: Ctrl+C, SIGTERM, SIGHUP and a broken pipe (SIGPIPE) on POSIX;
+// Ctrl+C, Ctrl+Break and the closing of the console on Windows. An interrupt never cuts a flash region short: it only
 // marks the run, and the steps look at the mark where stopping leaves the board whole (before
 // the first write, and between regions).
 #pragma once

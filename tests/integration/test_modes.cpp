@@ -97,6 +97,7 @@ struct mode_case {
   input_kind input = input_kind::open_pipe;
   std::string text = "";
   const char *interrupt_after = nullptr;  // SIGINT once standard output holds this
+  bool output_closed = false;             // nobody reads standard output
 };
 
 arguments flips_and_refused_writes() {
@@ -124,6 +125,9 @@ const mode_case cases[] = {
     // An interrupt after the last region stops nothing: the run is complete, and says so.
     {"yes_late_interrupt", arguments{}, {"--yes"}, 0, {"updated"}, input_kind::open_pipe, "",
      "Checking versions after upgrade"},
+    // A closed standard output interrupts the run instead of ending it: the report is written.
+    {"verify_output_closed", arguments{}, {"--verify"}, 130, {"interrupted"},
+     input_kind::open_pipe, "", nullptr, true},
 };
 
 class Mode : public ::testing::TestWithParam<mode_case> {};
@@ -144,6 +148,7 @@ TEST_P(Mode, TranscriptExitValueAndReport) {
     how.signal_after = c.interrupt_after;
     how.signal = SIGINT;
   }
+  how.output_closed = c.output_closed;
   const json r = run_tool(s, c.name, c.options, c.status, how, c.text);
   if (sim) {
     EXPECT_EQ(sim->stop(), 0);

@@ -60,6 +60,11 @@ process_result run_process(const std::string &program, const std::vector<std::st
   pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
   std::string *sinks[2] = {&result.out, &result.err};
   int open_streams = 2;
+  if (options.output_closed) {
+    close(out[0]);
+    fds[0].fd = -1;  // poll passes it over
+    --open_streams;
+  }
   while (open_streams > 0 && std::chrono::steady_clock::now() < deadline) {
     if (poll(fds, 2, 200) <= 0) continue;
     for (int i = 0; i < 2; ++i) {

@@ -23,6 +23,7 @@ struct process_options {
   std::string signal_after;             // send `signal` once standard output holds this
   int signal_delay_ms = 0;              // ... this long after it appeared
   int signal = 0;
+  bool output_closed = false;  // standard output is a pipe whose reader has gone
   int timeout_seconds = 300;
 };
 process_result run_process(const std::string &program, const std::vector<std::string> &arguments,
