@@ -21,10 +21,10 @@ expect() {  # DESCRIPTION COMMAND...: counts the check, and shows the job's outp
 }
 
 status=0
-scripts/win32-machine sh -c 'echo to standard output; echo to standard error >&2; exit 3' \
+scripts/win32-machine sh -c 'echo "$1"; echo to standard error >&2; exit 3' job "it's  standard output" \
   >"$out" 2>"$err" || status=$?
 expect "a job's exit status comes back" [ "$status" -eq 3 ]
-expect "a job's standard output comes back" grep -qx 'to standard output' "$out"
+expect "a job's standard output comes back" grep -qx "it's  standard output" "$out"
 expect "a job's standard error comes back" grep -qx 'to standard error' "$err"
 
 status=0
