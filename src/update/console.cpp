@@ -4,13 +4,18 @@
 
 #include <cstdio>
 
+#include "interrupt.h"
+
 namespace vok::update {
 
 int readanswer() {
   int first = 0;
   for (;;) {
     const int c = std::getchar();
-    if (c == EOF) return '\n';  // no answer: as for an empty line
+    if (c == EOF) {  // no answer: as for an empty line, unless an interrupt ended the read
+      await_interrupt_decision();
+      return '\n';
+    }
     if (c == '\n' || c == '\r') return first != 0 ? first : c;
     if (first == 0 && c != 0) first = c;
   }
@@ -18,7 +23,9 @@ int readanswer() {
 
 void flushoutput() { std::fflush(stdout); }
 
-void wait_for_key() { std::getchar(); }
+void wait_for_key() {
+  if (std::getchar() == EOF) await_interrupt_decision();
+}
 
 progress::progress(int map, const char *phase, std::uint32_t total)
     : shown_(isatty(STDERR_FILENO) != 0),

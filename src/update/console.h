@@ -7,7 +7,8 @@
 namespace vok::update {
 
 // Reads one line and returns its first non-zero character, or the terminator for an empty
-// line. At the end of standard input it answers as for an empty line.
+// line. At the end of standard input, or when an interrupt ends the read, it answers as for
+// an empty line; interrupted() tells then which it was.
 int readanswer();
 // Flushes standard output.
 void flushoutput();

@@ -1,6 +1,8 @@
 #include "interrupt.h"
 
 #include <atomic>
+#include <mutex>
+#include <utility>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -12,16 +14,37 @@ namespace vok::update {
 namespace {
 
 std::atomic<bool> interrupt_seen{false};
-std::atomic<bool> finished{false};
+
+// The forced end: what the run keeps and what is left, and whether the run has finished. The
+// lock keeps `leave` from running once the run has finished (and its report is gone).
+std::function<void()> keep_at_long_step, leave_at_forced_end;
+std::mutex forced_end_lock;
+bool finished = false;
 
 #if defined(_WIN32)
+HANDLE decided = nullptr;  // set by the handler once it has marked the run
+
+// Of the about five seconds that the system allows after a close event, the time given to the
+// run to finish by itself (between regions it does so at once); the rest is for the report.
+constexpr DWORD close_wait_ms = 2500;
+
+bool has_finished() {
+  std::lock_guard<std::mutex> lock(forced_end_lock);
+  return finished;
+}
+
 BOOL WINAPI on_console_event(DWORD event) {
+  // A logoff event reaches only services, for any user who logs off: a run under a service
+  // (a remote shell, a scheduled task) goes on. Handled, so that no default handler ends it.
+  if (event == CTRL_LOGOFF_EVENT) return TRUE;
   interrupt_run();
-  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
-    // The process ends when this handler returns: hold it while the region in hand is
-    // finished and the board closed (the system allows a few seconds only).
-    while (!finished.load()) Sleep(50);
-  }
+  SetEvent(decided);
+  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;
+  // A closed console or a shutdown: the process ends when this handler returns, or when the
+  // system's time is up, even in the middle of a region.
+  for (DWORD waited = 0; waited < close_wait_ms && !has_finished(); waited += 50) Sleep(50);
+  std::lock_guard<std::mutex> lock(forced_end_lock);
+  if (!finished && leave_at_forced_end) leave_at_forced_end();
   return TRUE;
 }
 #else
@@ -34,10 +57,35 @@ void interrupt_run() { interrupt_seen.store(true); }
 
 bool interrupted() { return interrupt_seen.load(std::memory_order_relaxed); }
 
-void run_finished() { finished.store(true); }
+void await_interrupt_decision() {
+#if defined(_WIN32)
+  // Only a console read ends at Ctrl+C; a file or a pipe ends at its end.
+  DWORD mode = 0;
+  if (decided != nullptr && GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode)) {
+    WaitForSingleObject(decided, 500);
+  }
+#endif
+  // POSIX: the signal's handler has run before the interrupted read returns.
+}
+
+void prepare_forced_end(std::function<void()> keep, std::function<void()> leave) {
+  std::lock_guard<std::mutex> lock(forced_end_lock);
+  keep_at_long_step = std::move(keep);
+  leave_at_forced_end = std::move(leave);
+}
+
+void long_step_begins() {
+  if (keep_at_long_step) keep_at_long_step();
+}
+
+void run_finished() {
+  std::lock_guard<std::mutex> lock(forced_end_lock);
+  finished = true;
+}
 
 void catch_interrupts() {
 #if defined(_WIN32)
+  decided = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   SetConsoleCtrlHandler(on_console_event, TRUE);
 #else
   struct sigaction action {};

@@ -1,8 +1,15 @@
 // Interrupts of the run: Ctrl+C, SIGTERM, SIGHUP and a broken pipe (SIGPIPE) on POSIX;
-// Ctrl+C, Ctrl+Break and the closing of the console on Windows. An interrupt never cuts a flash region short: it only
-// marks the run, and the steps look at the mark where stopping leaves the board whole (before
-// the first write, and between regions).
+// Ctrl+C, Ctrl+Break, the closing of the console and a shutdown on Windows. An interrupt never
+// cuts a flash region short: it only marks the run, and the steps look at the mark where
+// stopping leaves the board whole (before the first write, and between regions).
+//
+// Windows ends the process a few seconds after its console is closed (or at a shutdown),
+// whatever the run is doing, and a region takes much longer. So the run keeps, where a long
+// step begins, what it is to leave if it is ended there; when it has not finished within
+// those seconds, the handler leaves that, and lets the process go.
 #pragma once
+
+#include <functional>
 
 namespace vok::update {
 
@@ -12,7 +19,18 @@ void catch_interrupts();
 bool interrupted();
 // Marks the run as interrupted (what the handlers do; tests call it too).
 void interrupt_run();
-// Tells the handlers that the run has ended, so that a console that is being closed may go.
+// Called when a read of standard input ended without a line: Ctrl+C ends a console read on
+// Windows before its handler, on a thread of its own, has marked the run. Waits for the
+// handler's decision, so that interrupted() tells afterwards whether the read was interrupted.
+void await_interrupt_decision();
+
+// What the process leaves when the system ends it before the run has finished: `keep` is
+// called on the run's thread where a long step begins, `leave` on the handler's thread.
+void prepare_forced_end(std::function<void()> keep, std::function<void()> leave);
+// Called where a long step begins: a flash region, the flash information request.
+void long_step_begins();
+// Tells the handlers that the run has ended, so that a console that is being closed may go
+// without leaving anything.
 void run_finished();
 
 }  // namespace vok::update

@@ -271,11 +271,28 @@ bool json_report::open(const char *path, std::string &error) {
 }
 
 bool json_report::commit(const run_record &run, std::string &error) {
+  const std::string text = to_json(run);
+  std::lock_guard<std::mutex> held(lock_);
+  return kept_written_ || write(text, error);
+}
+
+void json_report::keep(const run_record &run) {
+  std::string text = to_json(run);
+  std::lock_guard<std::mutex> held(lock_);
+  kept_.swap(text);
+}
+
+void json_report::commit_kept() {
+  std::lock_guard<std::mutex> held(lock_);
+  std::string error;
+  kept_written_ = !kept_.empty() && write(kept_, error);
+}
+
+bool json_report::write(const std::string &text, std::string &error) {
   if (file_ == nullptr) {
     error = "the report file was not opened";
     return false;
   }
-  const std::string text = to_json(run);
   const bool written = std::fwrite(text.data(), 1, text.size(), file_) == text.size() &&
                        std::fflush(file_) == 0;
   const int saved = errno;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <mutex>
 #include <string>
 
 #include "record.h"
@@ -26,13 +27,25 @@ class json_report {
   // written is known before any board is opened. False, with the reason in `error`, when it
   // cannot be.
   bool open(const char *path, std::string &error);
-  // Writes the report into the temporary file and renames it to the path.
+  // Writes the report into the temporary file and renames it to the path (unless the kept
+  // report went there already).
   bool commit(const run_record &run, std::string &error);
 
+  // Keeps `run` as the report that commit_kept writes; called on the run's thread.
+  void keep(const run_record &run);
+  // Writes the kept report, unless the report was committed; called from any thread, when
+  // the system is about to end the process.
+  void commit_kept();
+
  private:
+  bool write(const std::string &text, std::string &error);  // with `lock_` held
+
+  std::mutex lock_;
   std::string path_;
   std::string temporary_;
   std::FILE *file_ = nullptr;
+  std::string kept_;
+  bool kept_written_ = false;
 };
 
 }  // namespace vok::update

@@ -101,6 +101,10 @@ int main(int argc, char **argv) {
   run.build = build_time;
   run.mode = vok::update::mode_name(args);
   run.started = std::time(nullptr);
+  if (args.json != nullptr) {
+    vok::update::prepare_forced_end(
+        [&] { report.keep(vok::update::forced_end_record(run)); }, [&] { report.commit_kept(); });
+  }
   banner(args);
   run.exit_value = vok::update::run_boards(args, run);
   run.ended = std::time(nullptr);

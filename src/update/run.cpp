@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <utility>
 
 #include "console.h"
@@ -113,6 +114,18 @@ int unattended_exit(const run_record &run, bool found) {
 int exit_without_report(const arguments &args, int exit_value) {
   if (exit_value == exit_interrupted) return exit_value;
   return args.unattended() ? exit_board_failed : -1;
+}
+
+run_record forced_end_record(const run_record &run) {
+  run_record ended = run;
+  for (board_record &b : ended.boards) {
+    if (b.result != outcome::none) continue;
+    b.result = outcome::interrupted;
+    b.reason = "the process was ended by the system: the console was closed, or a shutdown";
+  }
+  ended.ended = std::time(nullptr);
+  ended.exit_value = exit_interrupted;
+  return ended;
 }
 
 const char *mode_name(const arguments &args) {

@@ -26,6 +26,10 @@ int run_boards(const arguments &args, run_record &run,
 // the run was interrupted.
 int exit_without_report(const arguments &args, int exit_value);
 
+// The run as its report reads when the system ends the process now: every board in hand
+// interrupted, with the regions done so far.
+run_record forced_end_record(const run_record &run);
+
 // The name of the run's mode in its report: update, yes, list or verify.
 const char *mode_name(const arguments &args);
 

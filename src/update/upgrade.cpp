@@ -128,6 +128,7 @@ void check_versions(sv_handle *sv, const char *line, bool report_failure) {
   std::printf("\n");
   std::printf("%s", line);
   flushoutput();
+  long_step_begins();
   int result = flashinfo(sv);
   if (report_failure && result != SV_OK) report_error(sv, result);
 }
@@ -227,6 +228,7 @@ int upgradecard(sv_handle *sv, const imageentry (&images)[4], const update_steps
   }
   // Once a region is started it is finished: an interrupt is looked at between regions.
   for (int row = 0; row < filled_rows && !interrupted(); ++row) {
+    long_step_begins();
     board.regions.push_back(mode.write ? programflash(sv, map_of_row[row], table[row],
                                                       firmware::package_version, desc[row],
                                                       mode.wait)

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -60,23 +62,32 @@ INSTANTIATE_TEST_SUITE_P(
         argument_case{{"--Yes"}, false},
         argument_case{{"--yes", "card:0"}, false}));
 
+// A folder for a report, removed on every path.
+class Report : public ::testing::Test {
+ protected:
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                    ("vok-report-" + std::to_string(std::random_device{}()));
+  const std::string path = (dir / "r.json").string();
+  update::json_report report;
+  std::string error;
+
+  void SetUp() override {
+    std::filesystem::create_directories(dir);
+    ASSERT_TRUE(report.open(path.c_str(), error)) << error;
+  }
+  void TearDown() override { std::filesystem::remove_all(dir); }
+  std::ptrdiff_t files() const {
+    return std::distance(std::filesystem::directory_iterator(dir),
+                         std::filesystem::directory_iterator());
+  }
+};
+
 // A report whose path turns into a folder during the run: the commit fails and takes its
 // temporary file away; the run then fails, unless it was interrupted.
-TEST(ReportNotWritten, FailsTheRunUnlessItWasInterrupted) {
-  namespace fs = std::filesystem;
-  const fs::path dir =
-      fs::temp_directory_path() / ("vok-report-" + std::to_string(std::random_device{}()));
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  {
-    update::json_report report;
-    std::string error;
-    ASSERT_TRUE(report.open((dir / "r.json").string().c_str(), error)) << error;
-    fs::create_directory(dir / "r.json");
-    EXPECT_FALSE(report.commit(update::run_record{}, error));
-  }
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
-  fs::remove_all(dir);
+TEST_F(Report, NotWrittenFailsTheRunUnlessItWasInterrupted) {
+  std::filesystem::create_directory(path);
+  EXPECT_FALSE(report.commit(update::run_record{}, error));
+  EXPECT_EQ(files(), 1);
 
   update::arguments asks, yes;
   yes.yes = true;
@@ -84,6 +95,26 @@ TEST(ReportNotWritten, FailsTheRunUnlessItWasInterrupted) {
   EXPECT_EQ(update::exit_without_report(yes, update::exit_success), update::exit_board_failed);
   EXPECT_EQ(update::exit_without_report(yes, update::exit_no_board), update::exit_board_failed);
   EXPECT_EQ(update::exit_without_report(yes, update::exit_interrupted), update::exit_interrupted);
+}
+
+// The system ends the process while the third region of the second board is in hand: the
+// report kept before that region says so, and the run's own commit does not follow it.
+TEST_F(Report, KeptForAForcedEndNamesTheBoardInHandInterrupted) {
+  update::run_record run;
+  run.boards.resize(2);
+  run.boards[0].result = update::outcome::updated;
+  run.boards[1].regions.resize(2);
+  const update::run_record ended = update::forced_end_record(run);
+  EXPECT_EQ(ended.boards[0].result, update::outcome::updated);
+  EXPECT_EQ(ended.boards[1].result, update::outcome::interrupted);
+  EXPECT_EQ(ended.exit_value, update::exit_interrupted);
+
+  report.keep(ended);
+  report.commit_kept();  // what the handler does when the system is about to end the process
+  EXPECT_TRUE(report.commit(run, error)) << "the kept report is there";
+  EXPECT_EQ(files(), 1);
+  std::ifstream in(path, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), update::to_json(ended));
 }
 
 class TwoBoards : public board_test {
