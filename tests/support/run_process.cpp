@@ -10,6 +10,8 @@
 #include <chrono>
 #include <thread>
 
+#include "bound_child.h"
+
 namespace vok::test {
 
 process_result run_process(const std::string &program, const std::vector<std::string> &arguments,
@@ -29,8 +31,10 @@ process_result run_process(const std::string &program, const std::vector<std::st
   argv.push_back(const_cast<char *>(program.c_str()));
   for (const auto &a : arguments) argv.push_back(const_cast<char *>(a.c_str()));
   argv.push_back(nullptr);
+  const pid_t parent = getpid();
   const pid_t pid = fork();
   if (pid == 0) {
+    end_with_parent(parent);
     setsid();  // no terminal: nothing waits on one
     if (options.input == input_kind::closed) {
       close(STDIN_FILENO);

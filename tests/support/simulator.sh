@@ -1,5 +1,5 @@
 # Sourced by the shell tests: a scratch folder in $work, removed on exit, and vok-simulator
-# started in the background and stopped on every path.
+# started in the background and stopped on every path, also when this shell is killed.
 #   start_simulator PROGRAM [OPTIONS...]  starts it and waits (at most 10 s) for its ready line
 work=$(mktemp -d)
 simulator=""
@@ -11,8 +11,12 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
+# A child started through "${with_parent[@]}" gets SIGTERM when this shell ends.
+with_parent=()
+command -v setpriv >/dev/null && with_parent=(setpriv --pdeathsig TERM)
+
 start_simulator() {
-  "$@" >"$work/simulator.out" 2>"$work/simulator.err" &
+  "${with_parent[@]}" "$@" >"$work/simulator.out" 2>"$work/simulator.err" &
   simulator=$!
   local deadline=$((SECONDS + 10))
   while [ $SECONDS -lt $deadline ]; do

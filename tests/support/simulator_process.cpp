@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <thread>
 
+#include "bound_child.h"
+
 namespace vok::test {
 
 std::string simulator_process::program() {
@@ -24,8 +26,10 @@ simulator_process::simulator_process(const std::vector<std::string> &arguments) 
   argv.push_back(const_cast<char *>(path.c_str()));
   for (const auto &a : arguments) argv.push_back(const_cast<char *>(a.c_str()));
   argv.push_back(nullptr);
+  const pid_t parent = getpid();
   pid_ = fork();
   if (pid_ == 0) {
+    end_with_parent(parent);
     setsid();  // no terminal: the simulator never waits on one
     dup2(out[1], STDOUT_FILENO);
     close(out[0]);

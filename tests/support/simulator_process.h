@@ -1,4 +1,5 @@
-// Starts vok-simulator as a real process for a test and stops it on every path.
+// Starts vok-simulator as a real process for a test and stops it on every path; it also ends
+// when the thread that started it ends, however that ends.
 #pragma once
 
 #include <sys/types.h>
