@@ -87,7 +87,7 @@ simulator_process::simulator_process(const std::vector<std::string> &arguments) 
     DWORD n = 0;
     while (ReadFile(out.read, &c, 1, &n, nullptr) && n == 1 && c != '\n') line += c;
   });
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(scaled_seconds(60));
   while (std::chrono::steady_clock::now() < deadline && line.find("ready") == std::string::npos &&
          WaitForSingleObject(process, 50) == WAIT_TIMEOUT) {
   }
@@ -102,7 +102,7 @@ simulator_process::~simulator_process() { stop(); }
 
 int simulator_process::wait_for_exit(int seconds) {
   if (process_ == nullptr) return -1;
-  if (WaitForSingleObject(process_, static_cast<DWORD>(seconds) * 1000) != WAIT_OBJECT_0) return -1;
+  if (WaitForSingleObject(process_, static_cast<DWORD>(scaled_seconds(seconds)) * 1000) != WAIT_OBJECT_0) return -1;
   DWORD code = 0;
   GetExitCodeProcess(process_, &code);
   CloseHandle(process_);
@@ -136,7 +136,7 @@ process_result run_process(const std::string &program, const std::vector<std::st
   in.close_write();
   std::thread out_reader(drain, out.read, &result.out);
   std::thread err_reader(drain, err.read, &result.err);
-  if (WaitForSingleObject(process, static_cast<DWORD>(timeout_seconds) * 1000) != WAIT_OBJECT_0) {
+  if (WaitForSingleObject(process, static_cast<DWORD>(scaled_seconds(timeout_seconds)) * 1000) != WAIT_OBJECT_0) {
     TerminateProcess(process, 1);
     WaitForSingleObject(process, INFINITE);
     result.status = -1;

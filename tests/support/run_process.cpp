@@ -59,7 +59,7 @@ process_result run_process(const std::string &program, const std::vector<std::st
   if (options.input != input_kind::open_pipe) close(in[1]);
 
   const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);
+      std::chrono::steady_clock::now() + std::chrono::seconds(scaled_seconds(options.timeout_seconds));
   bool signalled = options.signal == 0;
   pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
   std::string *sinks[2] = {&result.out, &result.err};

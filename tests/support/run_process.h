@@ -1,10 +1,20 @@
 // Runs a program to its end with a given standard input, and keeps its two output streams.
 #pragma once
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 namespace vok::test {
+
+// A time limit of a test, multiplied by VOK_TEST_TIME_SCALE (a whole number, 1 when unset) for
+// machines slower or busier than a correct run could foresee. Limits only catch a hang: no test
+// asserts how fast anything is.
+inline int scaled_seconds(int seconds) {
+  const char *text = std::getenv("VOK_TEST_TIME_SCALE");
+  const long scale = text != nullptr ? std::strtol(text, nullptr, 10) : 1;
+  return scale > 1 ? static_cast<int>(seconds * scale) : seconds;
+}
 
 struct process_result {
   std::string out;
@@ -13,8 +23,9 @@ struct process_result {
   long peak_kib = 0;  // the process's peak resident memory
 };
 
+// The time limit is scaled (scaled_seconds); when it passes, the program is killed.
 process_result run_process(const std::string &program, const std::vector<std::string> &arguments,
-                           const std::string &input, int timeout_seconds = 300);
+                           const std::string &input, int timeout_seconds = 600);
 
 // How standard input is given, and a signal sent while the program runs (POSIX only).
 struct process_options {
@@ -24,7 +35,7 @@ struct process_options {
   int signal_delay_ms = 0;              // ... this long after it appeared
   int signal = 0;
   bool output_closed = false;  // standard output is a pipe whose reader has gone
-  int timeout_seconds = 300;
+  int timeout_seconds = 600;
 };
 process_result run_process(const std::string &program, const std::vector<std::string> &arguments,
                            const std::string &input, const process_options &options);

@@ -1,6 +1,7 @@
 # Sourced by the shell tests: a scratch folder in $work, removed on exit, and vok-simulator
 # started in the background and stopped on every path, also when this shell is killed.
-#   start_simulator PROGRAM [OPTIONS...]  starts it and waits (at most 10 s) for its ready line
+#   start_simulator PROGRAM [OPTIONS...]  starts it and waits (at most 10 s times
+#                                         VOK_TEST_TIME_SCALE) for its ready line
 work=$(mktemp -d)
 simulator=""
 cleanup() {
@@ -18,7 +19,7 @@ command -v setpriv >/dev/null && with_parent=(setpriv --pdeathsig TERM)
 start_simulator() {
   "${with_parent[@]}" "$@" >"$work/simulator.out" 2>"$work/simulator.err" &
   simulator=$!
-  local deadline=$((SECONDS + 10))
+  local deadline=$((SECONDS + 10 * ${VOK_TEST_TIME_SCALE:-1}))
   while [ $SECONDS -lt $deadline ]; do
     grep -q ready "$work/simulator.out" && return 0
     kill -0 "$simulator" 2>/dev/null || break

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "bound_child.h"
+#include "run_process.h"
 
 namespace vok::test {
 
@@ -42,8 +43,8 @@ simulator_process::simulator_process(const std::vector<std::string> &arguments) 
     close(out[0]);
     return;
   }
-  // The ready line, within 10 seconds.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  // The ready line, within 10 seconds (scaled).
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(scaled_seconds(10));
   char c = 0;
   while (std::chrono::steady_clock::now() < deadline) {
     pollfd p{out[0], POLLIN, 0};
@@ -62,7 +63,7 @@ simulator_process::~simulator_process() { stop(); }
 
 int simulator_process::wait_for_exit(int seconds) {
   if (pid_ <= 0) return -1;
-  for (int i = 0; i < seconds * 100; ++i) {
+  for (int i = 0; i < scaled_seconds(seconds) * 100; ++i) {
     int status = 0;
     pid_t r = waitpid(pid_, &status, WNOHANG);
     if (r == pid_) {
