@@ -8,8 +8,24 @@ namespace vok {
 namespace {
 
 constexpr long slice_ns = 100L * 1000 * 1000;
-// How long a waiter polls before it blocks: a quick reply is seen without a context switch.
-constexpr long poll_ns = 50L * 1000;
+
+// How a waiter waits: it polls for a reply while one is likely to come within a moment (a quick
+// reply is then seen without a context switch), and blocks once polling has not brought it. The
+// polling window is learned from the replies of the thread's last waits, as an adaptive mutex
+// learns its spin. A wait whose polling did not bring the reply makes the next waits block at
+// once, for the peer may need the core that polling burns; every 32nd of them polls again, and
+// polling comes back when that brings the reply.
+constexpr long min_spin_ns = 2L * 1000;
+constexpr long max_spin_ns = 50L * 1000;
+constexpr unsigned probe_every = 32;
+
+struct wait_history {
+  long spin_ns = max_spin_ns / 2;  // the polling window
+  long reply_ns = 0;               // what replies seen while polling took, smoothed
+  bool block_at_once = false;      // the last polling did not bring the reply
+  unsigned blocked = 0;            // waits since then
+};
+thread_local wait_history history;
 
 long long now_ns() {
   timespec ts{};
@@ -17,21 +33,43 @@ long long now_ns() {
   return static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
 }
 
-bool poll_briefly(sem_t *event) {
-  long long start = 0;
-  for (int i = 0;; ++i) {
-    if (sem_trywait(event) == 0) return true;
-    if ((i & 63) == 63) {  // the clock is read only once a quick reply has not come
-      if (start == 0) {
-        start = now_ns();
-      } else if (now_ns() - start > poll_ns) {
-        return false;
-      }
-    }
+void cpu_relax() {
 #if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
+  __builtin_ia32_pause();
 #endif
+}
+
+// A reply that came `ns` after polling began.
+void learn_reply(long long ns) {
+  wait_history &h = history;
+  h.reply_ns += (static_cast<long>(ns) - h.reply_ns) / 8;
+  const long window = 2 * h.reply_ns + min_spin_ns;
+  h.spin_ns = window < max_spin_ns ? window : max_spin_ns;
+  h.block_at_once = false;
+}
+
+// Polls for the event; true when it came, false when the caller should block.
+bool poll_briefly(sem_t *event) {
+  for (int i = 0; i < 16; ++i) {  // the clock is read only once a quick reply has not come
+    if (sem_trywait(event) == 0) return true;
+    cpu_relax();
   }
+  wait_history &h = history;
+  if (h.block_at_once && ++h.blocked % probe_every != 0) return false;
+  // A probe polls for the longest window: its peer may be blocked too and must first wake.
+  const long window = h.block_at_once ? max_spin_ns : h.spin_ns;
+  const long long start = now_ns();
+  for (int i = 0;; ++i) {
+    if (sem_trywait(event) == 0) {
+      learn_reply(now_ns() - start);
+      return true;
+    }
+    if ((i & 15) == 15 && now_ns() - start > window) break;
+    cpu_relax();
+  }
+  h.block_at_once = true;
+  h.blocked = 0;
+  return false;
 }
 
 timespec deadline_after(long ns) {
@@ -58,6 +96,8 @@ void posix_event_reset(sem_t *event) {
   }
 }
 
+// A post that comes after the last poll and before the block is kept by the semaphore's count,
+// so the block returns at once: no reply is lost in the switch from polling to blocking.
 bool posix_event_wait(sem_t *event, pid_t peer) {
   if (poll_briefly(event)) return true;
   for (;;) {
