@@ -12,17 +12,18 @@ constexpr long slice_ns = 100L * 1000 * 1000;
 // How a waiter waits: it polls for a reply while one is likely to come within a moment (a quick
 // reply is then seen without a context switch), and blocks once polling has not brought it. The
 // polling window is learned from the replies of the thread's last waits, as an adaptive mutex
-// learns its spin. A wait whose polling did not bring the reply makes the next waits block at
-// once, for the peer may need the core that polling burns; every 32nd of them polls again, and
+// learns its spin. Two waits in a row whose polling did not bring the reply make the next waits
+// block at once, for the peer may need the core that polling burns; every 32nd of them polls again, and
 // polling comes back when that brings the reply.
-constexpr long min_spin_ns = 2L * 1000;
+constexpr long min_spin_ns = 10L * 1000;
 constexpr long max_spin_ns = 50L * 1000;
 constexpr unsigned probe_every = 32;
 
 struct wait_history {
   long spin_ns = max_spin_ns / 2;  // the polling window
   long reply_ns = 0;               // what replies seen while polling took, smoothed
-  bool block_at_once = false;      // the last polling did not bring the reply
+  int misses = 0;                  // waits in a row whose polling did not bring the reply
+  bool block_at_once = false;      // after two of them
   unsigned blocked = 0;            // waits since then
 };
 thread_local wait_history history;
@@ -45,6 +46,7 @@ void learn_reply(long long ns) {
   h.reply_ns += (static_cast<long>(ns) - h.reply_ns) / 8;
   const long window = 2 * h.reply_ns + min_spin_ns;
   h.spin_ns = window < max_spin_ns ? window : max_spin_ns;
+  h.misses = 0;
   h.block_at_once = false;
 }
 
@@ -67,7 +69,7 @@ bool poll_briefly(sem_t *event) {
     if ((i & 15) == 15 && now_ns() - start > window) break;
     cpu_relax();
   }
-  h.block_at_once = true;
+  if (++h.misses >= 2) h.block_at_once = true;
   h.blocked = 0;
   return false;
 }
