@@ -33,7 +33,17 @@ bool has_finished() {
   return finished;
 }
 
-BOOL WINAPI on_console_event(DWORD event) {
+BOOL WINAPI console_handler(DWORD event) { return on_console_event(event); }
+#else
+void on_signal(int) { interrupt_run(); }
+#endif
+
+}  // namespace
+
+void interrupt_run() { interrupt_seen.store(true); }
+
+#if defined(_WIN32)
+int on_console_event(unsigned long event) {
   // A logoff event reaches only services, for any user who logs off: a run under a service
   // (a remote shell, a scheduled task) goes on. Handled, so that no default handler ends it.
   if (event == CTRL_LOGOFF_EVENT) return TRUE;
@@ -47,13 +57,11 @@ BOOL WINAPI on_console_event(DWORD event) {
   if (!finished && leave_at_forced_end) leave_at_forced_end();
   return TRUE;
 }
-#else
-void on_signal(int) { interrupt_run(); }
+
+bool wait_for_decision(unsigned long ms) {
+  return decided != nullptr && WaitForSingleObject(decided, ms) == WAIT_OBJECT_0;
+}
 #endif
-
-}  // namespace
-
-void interrupt_run() { interrupt_seen.store(true); }
 
 bool interrupted() { return interrupt_seen.load(std::memory_order_relaxed); }
 
@@ -61,9 +69,7 @@ void await_interrupt_decision() {
 #if defined(_WIN32)
   // Only a console read ends at Ctrl+C; a file or a pipe ends at its end.
   DWORD mode = 0;
-  if (decided != nullptr && GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode)) {
-    WaitForSingleObject(decided, 500);
-  }
+  if (GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode)) wait_for_decision(500);
 #endif
   // POSIX: the signal's handler has run before the interrupted read returns.
 }
@@ -83,10 +89,21 @@ void run_finished() {
   finished = true;
 }
 
+void reset_interrupts() {
+  interrupt_seen.store(false);
+  std::lock_guard<std::mutex> lock(forced_end_lock);
+  keep_at_long_step = nullptr;
+  leave_at_forced_end = nullptr;
+  finished = false;
+#if defined(_WIN32)
+  if (decided != nullptr) ResetEvent(decided);
+#endif
+}
+
 void catch_interrupts() {
 #if defined(_WIN32)
-  decided = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  SetConsoleCtrlHandler(on_console_event, TRUE);
+  if (decided == nullptr) decided = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  SetConsoleCtrlHandler(console_handler, TRUE);
 #else
   struct sigaction action {};
   action.sa_handler = on_signal;

@@ -33,4 +33,16 @@ void long_step_begins();
 // without leaving anything.
 void run_finished();
 
+// Forgets an interrupt, the forced end and the run's end: a new run in the same process (the
+// tests) starts afresh.
+void reset_interrupts();
+
+#if defined(_WIN32)
+// The console's handler, as the system calls it on a thread of its own (tests call it too, as
+// not every console can send every event). Returns whether it handled the event.
+int on_console_event(unsigned long event);
+// Waits up to `ms` for the handler's decision on an event; whether one was made.
+bool wait_for_decision(unsigned long ms);
+#endif
+
 }  // namespace vok::update

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <mutex>
 #include <thread>
 
 #include "run_process.h"
@@ -41,7 +42,7 @@ struct pipe_pair {
 };
 
 HANDLE start(const std::string &program, const std::vector<std::string> &arguments, HANDLE in,
-             HANDLE out, HANDLE err, DWORD *pid) {
+             HANDLE out, HANDLE err, DWORD *pid, DWORD flags = 0) {
   STARTUPINFOA si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES;
@@ -50,7 +51,7 @@ HANDLE start(const std::string &program, const std::vector<std::string> &argumen
   si.hStdError = err;
   PROCESS_INFORMATION pi{};
   std::string line = command_line(program, arguments);
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr, &si, &pi)) {
     return nullptr;
   }
   CloseHandle(pi.hThread);
@@ -58,10 +59,24 @@ HANDLE start(const std::string &program, const std::vector<std::string> &argumen
   return pi.hProcess;
 }
 
-void drain(HANDLE from, std::string *into) {
+void drain(HANDLE from, std::string *into, std::mutex *lock) {
   char buffer[4096];
   DWORD n = 0;
-  while (ReadFile(from, buffer, sizeof buffer, &n, nullptr) && n > 0) into->append(buffer, n);
+  while (ReadFile(from, buffer, sizeof buffer, &n, nullptr) && n > 0) {
+    std::lock_guard<std::mutex> hold(*lock);
+    into->append(buffer, n);
+  }
+}
+
+// Presses Ctrl+C in the console of process `pid`: the event reaches every process attached
+// to that console, so this one leaves its own console and ignores Ctrl+C from then on.
+bool press_ctrl_c(DWORD pid) {
+  FreeConsole();
+  if (!AttachConsole(pid)) return false;
+  SetConsoleCtrlHandler(nullptr, TRUE);
+  const bool sent = GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0) != 0;
+  FreeConsole();
+  return sent;
 }
 
 }  // namespace
@@ -123,20 +138,52 @@ void simulator_process::kill_now() { stop(); }
 
 process_result run_process(const std::string &program, const std::vector<std::string> &arguments,
                            const std::string &input, int timeout_seconds) {
+  process_options options;
+  options.timeout_seconds = timeout_seconds;
+  return run_process(program, arguments, input, options);
+}
+
+// The signal of `options` is Ctrl+C in a console of the program's own (whatever its number).
+process_result run_process(const std::string &program, const std::vector<std::string> &arguments,
+                           const std::string &input, const process_options &options) {
+  using input_kind = process_options::input_kind;
   process_result result;
   pipe_pair in(true), out(false), err(false);
+  const bool interrupt = !options.signal_after.empty();
   DWORD pid = 0;
-  HANDLE process = start(program, arguments, in.read, out.write, err.write, &pid);
+  HANDLE process = start(program, arguments, in.read, out.write, err.write, &pid,
+                         interrupt ? CREATE_NEW_CONSOLE : 0);
   in.close_read();
   out.close_write();
   err.close_write();
   if (process == nullptr) return result;
   DWORD written = 0;
-  if (!input.empty()) WriteFile(in.write, input.data(), static_cast<DWORD>(input.size()), &written, nullptr);
-  in.close_write();
-  std::thread out_reader(drain, out.read, &result.out);
-  std::thread err_reader(drain, err.read, &result.err);
-  if (WaitForSingleObject(process, static_cast<DWORD>(scaled_seconds(timeout_seconds)) * 1000) != WAIT_OBJECT_0) {
+  if (options.input == input_kind::text && !input.empty()) {
+    WriteFile(in.write, input.data(), static_cast<DWORD>(input.size()), &written, nullptr);
+  }
+  if (options.input != input_kind::open_pipe) in.close_write();
+  std::mutex lock;
+  std::thread out_reader(drain, out.read, &result.out, &lock);
+  std::thread err_reader(drain, err.read, &result.err, &lock);
+
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::seconds(scaled_seconds(options.timeout_seconds));
+  bool pressed = !interrupt;
+  DWORD state = WAIT_TIMEOUT;
+  while (state == WAIT_TIMEOUT && std::chrono::steady_clock::now() < deadline) {
+    state = WaitForSingleObject(process, 20);
+    if (pressed) continue;
+    bool seen = false;
+    {
+      std::lock_guard<std::mutex> hold(lock);
+      seen = result.out.find(options.signal_after) != std::string::npos;
+    }
+    if (!seen) continue;
+    Sleep(static_cast<DWORD>(options.signal_delay_ms));
+    pressed = true;
+    press_ctrl_c(pid);
+  }
+  if (state != WAIT_OBJECT_0) {
     TerminateProcess(process, 1);
     WaitForSingleObject(process, INFINITE);
     result.status = -1;

@@ -27,7 +27,8 @@ struct process_result {
 process_result run_process(const std::string &program, const std::vector<std::string> &arguments,
                            const std::string &input, int timeout_seconds = 600);
 
-// How standard input is given, and a signal sent while the program runs (POSIX only).
+// How standard input is given, and a signal sent while the program runs. On Windows the signal
+// is always Ctrl+C, pressed in a console of the program's own, and the output is never closed.
 struct process_options {
   enum class input_kind { text, open_pipe, closed };
   input_kind input = input_kind::text;  // open_pipe: a pipe never written nor closed

@@ -1,14 +1,21 @@
 // The tool's command line, and the board loop of the unattended modes over two boards.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 #include "arguments.h"
+#include "interrupt.h"
 #include "json_report.h"
 #include "lifecycle.h"
 #include "run.h"
@@ -116,6 +123,68 @@ TEST_F(Report, KeptForAForcedEndNamesTheBoardInHandInterrupted) {
   std::ifstream in(path, std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), update::to_json(ended));
 }
+
+#if defined(_WIN32)
+// The console's events as the system delivers them, on a thread of their own.
+struct console_case {
+  const char *name;
+  DWORD event;
+  bool interrupts;
+  int run_ends_after_ms;  // the run finishes this long after the event; -1: it goes on
+  bool leaves;            // the kept report is written before the process is let go
+};
+
+class ConsoleEvent : public ::testing::TestWithParam<console_case> {
+ protected:
+  void SetUp() override {
+    update::reset_interrupts();
+    update::catch_interrupts();
+  }
+  void TearDown() override { update::reset_interrupts(); }
+};
+
+TEST_P(ConsoleEvent, MarksTheRunAndLeavesTheKeptReportOnlyWhenTheProcessIsEnded) {
+  const console_case &c = GetParam();
+  std::atomic<int> kept{0}, left{0};
+  update::prepare_forced_end([&] { ++kept; }, [&] { ++left; });
+  update::long_step_begins();
+  std::thread run_end;
+  if (c.run_ends_after_ms >= 0) {
+    run_end = std::thread([&] {
+      Sleep(static_cast<DWORD>(c.run_ends_after_ms));
+      update::run_finished();
+    });
+  }
+  EXPECT_TRUE(update::on_console_event(c.event));
+  if (run_end.joinable()) run_end.join();
+  EXPECT_EQ(update::interrupted(), c.interrupts);
+  EXPECT_EQ(update::wait_for_decision(0), c.interrupts);
+  EXPECT_EQ(kept.load(), 1);
+  EXPECT_EQ(left.load(), c.leaves ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Events, ConsoleEvent,
+    ::testing::Values(console_case{"ctrl_c", CTRL_C_EVENT, true, -1, false},
+                      console_case{"ctrl_break", CTRL_BREAK_EVENT, true, -1, false},
+                      console_case{"logoff_of_any_user", CTRL_LOGOFF_EVENT, false, -1, false},
+                      console_case{"close_in_a_region", CTRL_CLOSE_EVENT, true, -1, true},
+                      console_case{"shutdown_in_a_region", CTRL_SHUTDOWN_EVENT, true, -1, true},
+                      console_case{"close_between_regions", CTRL_CLOSE_EVENT, true, 200, false}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// Ctrl+C ends a console read before the handler's thread has marked the run: the reader
+// waits for the handler's decision.
+TEST_F(ConsoleEvent, AReadEndedByCtrlCWaitsForTheHandler) {
+  std::thread handler([] {
+    Sleep(100);
+    update::on_console_event(CTRL_C_EVENT);
+  });
+  EXPECT_TRUE(update::wait_for_decision(10000));
+  EXPECT_TRUE(update::interrupted());
+  handler.join();
+}
+#endif
 
 class TwoBoards : public board_test {
  protected:

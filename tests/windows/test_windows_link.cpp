@@ -1,6 +1,7 @@
 // The Windows build against vok-simulator.exe through real named objects: a client's
 // requests, the cost of one request, and the update tool in short scenarios.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <chrono>
 #include <cstdio>
@@ -106,6 +107,24 @@ INSTANTIATE_TEST_SUITE_P(
                                 "y\n\n\n\n\n",
                                 0}),
     [](const auto &info) { return std::string(info.param.golden); });
+
+// Ctrl+C in the tool's console while the unattended update reads the versions (each answer
+// held 0.1 s): the run stops before the first write, ends with 130 and reports it.
+TEST(WindowsInterrupt, CtrlCBeforeTheFirstWriteStopsTheUpdate) {
+  simulator_process sim({"--slow", "100000"});
+  ASSERT_TRUE(sim.ready());
+  char folder[MAX_PATH];
+  ASSERT_NE(GetTempPathA(sizeof folder, folder), 0u);
+  const std::string report = std::string(folder) + "vok-ctrl-c-" + std::to_string(GetCurrentProcessId()) + ".json";
+  process_options how;
+  how.input = process_options::input_kind::open_pipe;
+  how.signal_after = "Checking versions before upgrade";
+  process_result run = run_process(VOK_UPGRADE_PATH, {"--yes", "--json", report}, "", how);
+  EXPECT_EQ(run.status, 130) << run.out << run.err;
+  EXPECT_NE(run.out.find("Interrupted: nothing was written to the board"), std::string::npos) << run.out;
+  EXPECT_TRUE(std::regex_search(read_file(report), std::regex("\"outcome\": *\"interrupted\""))) << read_file(report);
+  std::remove(report.c_str());
+}
 
 }  // namespace
 }  // namespace vok::test
