@@ -43,7 +43,7 @@ void write_header(sim_link *link, std::uint32_t type) {
 bool handshake(sim_link *link) {
   os().named_event_reset(link->h2d_ready);
   os().named_event_set(link->h2d_trigger);
-  return os().named_event_wait(link->h2d_ready, link->h2d_mutex) == wait_result::signalled;
+  return os().named_event_wait(link->h2d_ready, link->peer) == wait_result::signalled;
 }
 
 // One "I" exchange: the record goes to offset 128 of the area and the reply comes back from
@@ -133,7 +133,8 @@ oshandle simulator_driver_open(std::uint32_t hostarg, std::int32_t number) {
   link->hostarg = hostarg;
   link->number = number;
   link->valid = 1;
-  os().link_opened(link->h2d_mutex);
+  link->peer =
+      os().link_opened(link->h2d_mutex, sim_marked_process(link->statusview, link->statussize));
   sim_message(link, sim_open);
   return link;
 }
@@ -211,6 +212,7 @@ void simulator_driver_close(oshandle handle) {
   if (link->h2d_area != nullptr && link->h2d_trigger != nullptr && link->h2d_ready != nullptr) {
     sim_message(link, sim_close);
   }
+  p.link_closed(link->peer);
   for (oshandle event : {link->h2d_trigger, link->h2d_ready}) {
     if (event != nullptr) p.named_event_close(event);
   }

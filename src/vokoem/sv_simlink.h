@@ -44,6 +44,12 @@ inline constexpr std::size_t type = 0, pid = 4, tid = 8, connection = 12, opennu
                              offset_high = 52, offset_low = 56;
 }
 
+// A simulator may name its process in the last 8 bytes of its status memory: this mark, then
+// its process id. Where nothing else tells the host that the simulator has gone (Windows),
+// the link's waits watch that process.
+inline constexpr std::uint32_t sim_process_mark = 0x44495056;  // "VPID"
+inline constexpr std::size_t sim_process_tail = 8;
+
 // A 32-bit word of a message area or record, at a byte offset (no alignment needed).
 inline std::uint32_t get32(const void *base, std::size_t offset) {
   std::uint32_t value;
@@ -53,6 +59,19 @@ inline std::uint32_t get32(const void *base, std::size_t offset) {
 
 inline void put32(void *base, std::size_t offset, std::uint32_t value) {
   std::memcpy(static_cast<unsigned char *>(base) + offset, &value, sizeof value);
+}
+
+// Writes the process mark into status memory of `size` bytes.
+inline void sim_mark_process(unsigned char *status, std::size_t size, std::uint32_t pid) {
+  if (size < sim_process_tail) return;
+  put32(status, size - sim_process_tail, sim_process_mark);
+  put32(status, size - sim_process_tail + 4, pid);
+}
+
+// The process named by the mark in status memory of `size` bytes; 0 without the mark.
+inline std::uint32_t sim_marked_process(const unsigned char *status, std::size_t size) {
+  if (size < sim_process_tail || get32(status, size - sim_process_tail) != sim_process_mark) return 0;
+  return get32(status, size - sim_process_tail + 4);
 }
 
 struct sim_link {
@@ -74,6 +93,7 @@ struct sim_link {
   unsigned char *d2h_area;
   std::size_t d2h_size;
   std::uint32_t openreply[8];
+  oshandle peer;  // what the waits for a reply watch for the simulator's end (link_opened)
 };
 
 // Sets up a link to simulator `number` (only hostarg 0 with number 0 has one) and sends "O".

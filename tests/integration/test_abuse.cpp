@@ -76,7 +76,7 @@ TEST_P(RecordSize, IsAnsweredWhereItHasRoomAndTheSimulatorGoesOn) {
   put32(record, 12, static_cast<std::uint32_t>(unanswered));
   os().named_event_reset(link->h2d_ready);
   os().named_event_set(link->h2d_trigger);
-  EXPECT_EQ(os().named_event_wait(link->h2d_ready, link->h2d_mutex), wait_result::signalled)
+  EXPECT_EQ(os().named_event_wait(link->h2d_ready, link->peer), wait_result::signalled)
       << "the simulator answers every message";
   EXPECT_EQ(static_cast<std::int32_t>(get32(record, 12)), GetParam().result);
   os().named_mutex_release(link->h2d_mutex);

@@ -6,8 +6,11 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <future>
+#include <memory>
 #include <regex>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "flash_request.h"
@@ -77,6 +80,29 @@ TEST(WindowsLink, FlashWriteReadBackAndTheCostOfARequest) {
               "(4194240 requests) would take %.0f s\n",
               us, us * 4194240e-6);
   EXPECT_EQ(sv_close(sv), SV_OK);
+}
+
+// The simulator ends in the middle of an exchange (it exits while it holds the fourth
+// request): that exchange fails at once instead of waiting for ever, and the board still
+// closes.
+TEST(WindowsLink, ASimulatorThatEndsFailsTheExchangeInHand) {
+  simulator_process sim({"--die-after", "3"});
+  ASSERT_TRUE(sim.ready());
+  sv_handle *sv = sv_open("PCI,card:0");
+  ASSERT_NE(sv, nullptr);
+  // On a thread of its own, left behind should it never return.
+  auto done = std::make_shared<std::promise<int>>();
+  std::future<int> queries = done->get_future();
+  std::thread([sv, done] {
+    int value = 0, result = SV_OK;
+    for (int i = 0; i < 10 && result == SV_OK; ++i) result = sv_query(sv, SV_QUERY_SERIALNUMBER, 0, &value);
+    done->set_value(result);
+  }).detach();
+  ASSERT_EQ(queries.wait_for(std::chrono::seconds(scaled_seconds(10))), std::future_status::ready)
+      << "a query still waits for the simulator that has ended";
+  EXPECT_EQ(queries.get(), SV_ERROR_TRANSFER);
+  EXPECT_EQ(sim.wait_for_exit(10), 3);
+  EXPECT_EQ(sv_close(sv), SV_OK);  // its close message fails at once too
 }
 
 struct tool_case {

@@ -126,8 +126,13 @@ bool objects::create(std::size_t status_size, std::string &error) {
             create_event(sim_h2d_ready_name, s.h2d_ready, error) &&
             create_mutex(sim_d2h_mutex_name, s.d2h_mutex, error) &&
             create_mutex(sim_h2d_mutex_name, s.h2d_mutex, error) &&
-            create_shm(sim_statusmap_name, status_size, s.statusmap, error) &&
-            create_shm(sim_map_name, sim_view_size, s.request, error);
+            create_shm(sim_statusmap_name, status_size, s.statusmap, error);
+  // The status memory names this process before the request mapping makes it findable.
+  if (ok) {
+    sim_mark_process(static_cast<unsigned char *>(s.statusmap.view), status_size,
+                     static_cast<std::uint32_t>(getpid()));
+  }
+  ok = ok && create_shm(sim_map_name, sim_view_size, s.request, error);
   if (!ok) {
     remove();
     return false;

@@ -84,8 +84,14 @@ bool objects::create(std::size_t status_size, std::string &error) {
   state &s = *state_;
   // The request mapping comes first here: it is how a second simulator is recognised.
   bool ok = create_mapping(sim_map_name, sim_view_size, s.request, s.request_view, error) &&
-            create_mapping(sim_statusmap_name, status_size, s.statusmap, s.status_view, error) &&
-            create_event(sim_d2h_trigger_name, s.d2h_trigger, error) &&
+            create_mapping(sim_statusmap_name, status_size, s.statusmap, s.status_view, error);
+  // The status memory names this process before a host can open the events, so that every
+  // host's waits can tell when this simulator has ended.
+  if (ok) {
+    sim_mark_process(static_cast<unsigned char *>(s.status_view), status_size,
+                     GetCurrentProcessId());
+  }
+  ok = ok && create_event(sim_d2h_trigger_name, s.d2h_trigger, error) &&
             create_event(sim_d2h_ready_name, s.d2h_ready, error) &&
             create_mutex(sim_d2h_mutex_name, s.d2h_mutex, error) &&
             create_event(sim_h2d_trigger_name, s.h2d_trigger, error) &&

@@ -89,14 +89,18 @@ struct platform {
   void (*named_mutex_close)(oshandle mutex);
   void (*named_event_set)(oshandle event);
   void (*named_event_reset)(oshandle event);
-  // Waits for a named event without a time limit. `peer` is the link's host-to-device mutex:
-  // where the platform can tell that the simulator behind it has gone, the wait fails then.
+  // Waits for a named event without a time limit. `peer` is what link_opened returned: when
+  // it tells that the simulator has gone, the wait fails then.
   wait_result (*named_event_wait)(oshandle event, oshandle peer);
   wait_result (*named_mutex_wait)(oshandle mutex);
   void (*named_mutex_release)(oshandle mutex);
-  // Called once a link is set up, with its host-to-device mutex (POSIX: allow the simulator
-  // to read this process's memory).
-  void (*link_opened)(oshandle mutex);
+  // Called once a link is set up, with its host-to-device mutex and the process that the
+  // simulator's status memory names (0: none). Returns the peer that the link's waits watch:
+  // on POSIX the mutex, whose shared block names the simulator (which is also allowed to read
+  // this process's memory); on Windows the named process, or null (the waits have no end).
+  oshandle (*link_opened)(oshandle mutex, std::uint32_t simulator);
+  // Releases what link_opened returned (null included).
+  void (*link_closed)(oshandle peer);
   std::uint32_t (*process_id)();
   std::uint32_t (*thread_id)();
 };

@@ -294,14 +294,17 @@ void named_mutex_release(oshandle handle) {
   pthread_mutex_unlock(&static_cast<posix_mutex *>(handle)->block->mutex);
 }
 
-void link_opened(oshandle mutex) {
+// The mutex's shared block names the simulator: the waits watch it, and the simulator may
+// read this process's memory. The process that the status memory names adds nothing.
+oshandle link_opened(oshandle mutex, std::uint32_t) {
 #if defined(__linux__) && defined(PR_SET_PTRACER)
   prctl(PR_SET_PTRACER, static_cast<unsigned long>(static_cast<posix_mutex *>(mutex)->block->pid),
         0, 0, 0);
-#else
-  (void)mutex;
 #endif
+  return mutex;
 }
+
+void link_closed(oshandle) {}
 
 // The process and thread ids go into every message of the simulator link; each costs a
 // system call, so both are kept, and forgotten in the child of a fork.
@@ -356,8 +359,8 @@ const platform &native_platform() {
       named_event_set,
       named_event_reset, named_event_wait,
       named_mutex_wait,  named_mutex_release,
-      link_opened,       process_id,
-      thread_id,
+      link_opened,       link_closed,
+      process_id,        thread_id,
   };
   return table;
 }

@@ -134,12 +134,23 @@ wait_result wait_for(oshandle object) {
   }
 }
 
-// On Windows the link waits without a time limit, as it always has: there is no simulator
-// process id to watch.
-wait_result named_event_wait(oshandle event, oshandle) { return wait_for(event); }
+// The reply and the simulator's process are waited for together: a simulator that has ended
+// fails the exchange. A simulator that does not name its process is waited for without a
+// time limit, as it always has been. A reply given just before the end still counts.
+wait_result named_event_wait(oshandle event, oshandle simulator) {
+  if (simulator == nullptr) return wait_for(event);
+  HANDLE both[2] = {native(event), native(simulator)};
+  return WaitForMultipleObjects(2, both, FALSE, INFINITE) == WAIT_OBJECT_0 ? wait_result::signalled
+                                                                           : wait_result::failed;
+}
 wait_result named_mutex_wait(oshandle mutex) { return wait_for(mutex); }
 void named_mutex_release(oshandle mutex) { ReleaseMutex(native(mutex)); }
-void link_opened(oshandle) {}
+oshandle link_opened(oshandle, std::uint32_t simulator) {
+  return simulator != 0 ? OpenProcess(SYNCHRONIZE, FALSE, simulator) : nullptr;
+}
+void link_closed(oshandle simulator) {
+  if (simulator != nullptr) CloseHandle(native(simulator));
+}
 std::uint32_t process_id() { return GetCurrentProcessId(); }
 std::uint32_t thread_id() { return GetCurrentThreadId(); }
 
@@ -155,7 +166,8 @@ const platform &native_platform() {
       mapping_view,      view_size,        mapping_unview,     mapping_close,
       named_event_open,  named_mutex_open, named_close,        named_close,
       named_event_set,   named_event_reset, named_event_wait,  named_mutex_wait,
-      named_mutex_release, link_opened,    process_id,         thread_id,
+      named_mutex_release, link_opened,    link_closed,        process_id,
+      thread_id,
   };
   return table;
 }
