@@ -14,6 +14,8 @@
 #include <unistd.h>
 #endif
 
+#include <nlohmann/json.hpp>
+
 #include "image_set.h"
 #include "vokoem/vokoem.h"
 
@@ -38,142 +40,91 @@ const char *error_name(int code) {
   }
 }
 
-// Appends JSON values; the caller places the commas and brackets.
-class json_text {
- public:
-  std::string text;
+using json = nlohmann::ordered_json;
 
-  void string(const std::string &value) {
-    text += '"';
-    for (unsigned char c : value) {
-      if (c == '"' || c == '\\') {
-        text += '\\';
-        text += static_cast<char>(c);
-      } else if (c < 0x20 || c >= 0x7F) {
-        // Control characters, and bytes that a driver's texts may hold in any code page,
-        // as the Latin-1 characters they are taken for: the report stays valid UTF-8.
-        char escaped[8];
-        std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-        text += escaped;
-      } else {
-        text += static_cast<char>(c);
-      }
-    }
-    text += '"';
-  }
-  void string_or_null(const char *value) {
-    if (value == nullptr) {
-      text += "null";
+// A driver's text as the report holds it: bytes of 0x80 and above, which a driver's texts may
+// hold in any code page, as the Latin-1 characters they are taken for, so that the report is
+// valid UTF-8 whatever the board says.
+json text(const std::string &value) {
+  std::string utf8;
+  utf8.reserve(value.size());
+  for (unsigned char c : value) {
+    if (c < 0x80) {
+      utf8 += static_cast<char>(c);
     } else {
-      string(value);
+      utf8 += static_cast<char>(0xC0 | c >> 6);
+      utf8 += static_cast<char>(0x80 | (c & 0x3F));
     }
   }
-  void number(long long value) { text += std::to_string(value); }
-  void number(const std::optional<std::int32_t> &value) {
-    if (value) {
-      number(*value);
-    } else {
-      text += "null";
-    }
-  }
-  void time(std::time_t value) {
-    char stamp[32] = "";
-    if (const std::tm *utc = std::gmtime(&value); utc != nullptr) {  // single-threaded
-      std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", utc);
-    }
-    string(stamp);
-  }
-  // `"name": ` before a member's value; `first` suppresses the comma.
-  json_text &key(const char *name, bool first = false) {
-    if (!first) text += ", ";
-    string(name);
-    text += ": ";
-    return *this;
-  }
-};
-
-void modules(json_text &j, const std::vector<module_record> &list) {
-  j.text += '[';
-  for (std::size_t i = 0; i < list.size(); ++i) {
-    const module_record &m = list[i];
-    j.text += i == 0 ? "{" : ", {";
-    j.key("name", true).string(m.name);
-    j.key("version").string(m.version);
-    j.key("date").string(m.date);
-    j.key("comment").string(m.comment);
-    j.text += '}';
-  }
-  j.text += ']';
+  return utf8;
 }
 
-void region(json_text &j, const region_record &r) {
-  j.text += '{';
-  j.key("map", true).number(r.map);
-  j.key("bytes_written").number(r.bytes_written);
-  j.key("words_read").number(r.words_read);
-  j.key("mismatches").number(r.mismatches);
-  j.key("first_mismatches").text += '[';
-  for (std::size_t i = 0; i < r.first_mismatches.size(); ++i) {
-    const mismatch &m = r.first_mismatches[i];
-    j.text += i == 0 ? "{" : ", {";
-    j.key("offset", true).number(m.offset);
-    j.key("read").number(m.read);
-    j.key("expected").number(m.expected);
-    j.text += '}';
-  }
-  j.text += ']';
-  j.key("result").text += '{';
-  j.key("code", true).number(r.result);
-  j.key("name").string_or_null(error_name(r.result));
-  j.key("text").string(errortext_lookup(r.result));
-  j.text += "}}";
+json text_or_null(const char *value) { return value != nullptr ? text(value) : json(nullptr); }
+
+json number_or_null(const std::optional<std::int32_t> &value) {
+  return value ? json(*value) : json(nullptr);
 }
 
-void board(json_text &j, const board_record &b) {
-  j.text += "\n    {";
-  j.key("card", true).number(b.card);
-  j.key("setup").string(b.setup);
-  j.key("type");
-  if (b.devtype) {
-    j.text += '{';
-    j.key("number", true).number(*b.devtype);
-    j.key("name").string(b.type_name);
-    j.text += '}';
-  } else {
-    j.text += "null";
+json utc(std::time_t value) {
+  char stamp[32] = "";
+  if (const std::tm *time = std::gmtime(&value); time != nullptr) {  // single-threaded
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", time);
   }
-  j.key("serial").number(b.serial);
-  j.key("driver_version");
-  if (b.driver_version) {
-    j.string(version_text(static_cast<std::uint32_t>(*b.driver_version)));
-  } else {
-    j.text += "null";
+  return stamp;
+}
+
+json modules(const std::vector<module_record> &list) {
+  json out = json::array();
+  for (const module_record &m : list) {
+    out.push_back({{"name", text(m.name)},
+                   {"version", text(m.version)},
+                   {"date", text(m.date)},
+                   {"comment", text(m.comment)}});
   }
-  j.key("chips");
+  return out;
+}
+
+json region(const region_record &r) {
+  json first = json::array();
+  for (const mismatch &m : r.first_mismatches) {
+    first.push_back({{"offset", m.offset}, {"read", m.read}, {"expected", m.expected}});
+  }
+  return {{"map", r.map},
+          {"bytes_written", r.bytes_written},
+          {"words_read", r.words_read},
+          {"mismatches", r.mismatches},
+          {"first_mismatches", std::move(first)},
+          {"result",
+           {{"code", r.result},
+            {"name", text_or_null(error_name(r.result))},
+            {"text", text(errortext_lookup(r.result))}}}};
+}
+
+json board(const board_record &b) {
+  json out;
+  out["card"] = b.card;
+  out["setup"] = text(b.setup);
+  out["type"] = b.devtype ? json{{"number", *b.devtype}, {"name", text(b.type_name)}} : json(nullptr);
+  out["serial"] = number_or_null(b.serial);
+  out["driver_version"] =
+      b.driver_version ? json(version_text(static_cast<std::uint32_t>(*b.driver_version)))
+                       : json(nullptr);
   if (b.chipversion) {
     char pair[32];
     std::snprintf(pair, sizeof pair, "fx%02x-sx%02x", *b.chipversion / 256, *b.chipversion % 256);
-    j.text += '{';
-    j.key("word", true).number(*b.chipversion);
-    j.key("text").string(pair);
-    j.text += '}';
+    out["chips"] = {{"word", *b.chipversion}, {"text", pair}};
   } else {
-    j.text += "null";
+    out["chips"] = nullptr;
   }
-  j.key("flash_size").number(b.flashsize);
-  j.key("card_options").number(b.cardoptions);
-  j.key("modules_before");
-  modules(j, b.modules_before);
-  j.key("modules_after");
-  modules(j, b.modules_after);
-  j.key("outcome").string(outcome_name(b.result));
-  j.key("reason").string_or_null(b.reason.empty() ? nullptr : b.reason.c_str());
-  j.key("regions").text += '[';
-  for (std::size_t i = 0; i < b.regions.size(); ++i) {
-    j.text += i == 0 ? "\n      " : ",\n      ";
-    region(j, b.regions[i]);
-  }
-  j.text += "]}";
+  out["flash_size"] = number_or_null(b.flashsize);
+  out["card_options"] = number_or_null(b.cardoptions);
+  out["modules_before"] = modules(b.modules_before);
+  out["modules_after"] = modules(b.modules_after);
+  out["outcome"] = outcome_name(b.result);
+  out["reason"] = text_or_null(b.reason.empty() ? nullptr : b.reason.c_str());
+  out["regions"] = json::array();
+  for (const region_record &r : b.regions) out["regions"].push_back(region(r));
+  return out;
 }
 
 }  // namespace
@@ -202,32 +153,20 @@ const char *outcome_name(outcome o) {
 }
 
 std::string to_json(const run_record &run) {
-  json_text j;
-  j.text += "{\n  ";
-  j.key("schema", true).number(report_schema);
-  j.text += ",\n  ";
-  j.key("tool", true).text += '{';
-  j.key("name", true).string("vantrel-upgrade");
-  j.key("version").string(run.tool_version);
-  j.key("build").string(run.build);
-  j.text += "},\n  ";
-  j.key("package", true).text += '{';
-  j.key("name", true).string(firmware::package_string);
-  j.key("version").string(version_text(firmware::package_version));
-  j.text += "},\n  ";
-  j.key("mode", true).string(run.mode);
-  j.key("started").time(run.started);
-  j.key("ended").time(run.ended);
-  j.text += ",\n  ";
-  j.key("boards", true).text += '[';
-  for (std::size_t i = 0; i < run.boards.size(); ++i) {
-    if (i != 0) j.text += ',';
-    board(j, run.boards[i]);
-  }
-  j.text += run.boards.empty() ? "],\n  " : "\n  ],\n  ";
-  j.key("exit", true).number(run.exit_value);
-  j.text += "\n}\n";
-  return j.text;
+  json report;
+  report["schema"] = report_schema;
+  report["tool"] = {{"name", "vantrel-upgrade"}, {"version", text(run.tool_version)},
+                    {"build", text(run.build)}};
+  report["package"] = {{"name", text(firmware::package_string)},
+                       {"version", version_text(firmware::package_version)}};
+  report["mode"] = run.mode;
+  report["started"] = utc(run.started);
+  report["ended"] = utc(run.ended);
+  report["boards"] = json::array();
+  for (const board_record &b : run.boards) report["boards"].push_back(board(b));
+  report["exit"] = run.exit_value;
+  // ASCII only: every other character as its \u escape.
+  return report.dump(2, ' ', true) + "\n";
 }
 
 json_report::~json_report() {

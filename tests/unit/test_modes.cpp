@@ -69,6 +69,17 @@ INSTANTIATE_TEST_SUITE_P(
         argument_case{{"--Yes"}, false},
         argument_case{{"--yes", "card:0"}, false}));
 
+// A driver's texts may hold any bytes: the report escapes what JSON needs and takes bytes of
+// 0x80 and above for the Latin-1 characters, so that it stays valid whatever the board says.
+TEST(ReportText, DriverBytesBecomeEscapedLatin1Characters) {
+  update::run_record run;
+  run.boards.resize(1);
+  run.boards[0].modules_before.push_back({"x\"y\\z", "1.2.3.4", "", "caf\xE9\x01\x7F"});
+  const std::string text = update::to_json(run);
+  EXPECT_NE(text.find(R"("name": "x\"y\\z")"), std::string::npos) << text;
+  EXPECT_NE(text.find(R"("comment": "caf\u00e9\u0001\u007f")"), std::string::npos) << text;
+}
+
 // A folder for a report, removed on every path.
 class Report : public ::testing::Test {
  protected:
