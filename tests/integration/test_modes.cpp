@@ -15,6 +15,7 @@
 #include "golden.h"
 #include "image_set.h"
 #include "run_process.h"
+#include "scratch.h"
 #include "simulator_process.h"
 
 namespace vok::test {
@@ -26,19 +27,6 @@ using input_kind = process_options::input_kind;
 using arguments = std::vector<std::string>;
 
 constexpr std::size_t region = 0x400000;
-
-// A temporary folder for a test's flash file and reports, removed on every path.
-struct scratch {
-  fs::path dir = fs::temp_directory_path() /
-                 ("vok-modes-" + std::to_string(getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-  scratch() {
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-  }
-  ~scratch() { fs::remove_all(dir); }
-  std::string path(const char *name) const { return (dir / name).string(); }
-};
 
 // Runs the tool with `options` and a report, compares its transcript with `golden`, and
 // returns the report (null when none was written).

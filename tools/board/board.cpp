@@ -38,7 +38,7 @@ constexpr std::int32_t query_driver_version = 2, query_devtype = 13, query_cardo
 board::board(config settings) : config_(std::move(settings)), flash_(flash_size, 0xFF) {
   for (int map = 1; map < region_count; ++map) {
     regions_[map] = {config_.flashversion[map - 1], config_.flashcomment[map - 1],
-                     config_.flashdate, config_.flashtime};
+                     config_.flashdate[map - 1], config_.flashtime[map - 1]};
   }
 }
 

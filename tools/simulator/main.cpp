@@ -13,10 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "board_report.h"
 #include "server.h"
 #include "vokoem/vokoem.h"
 
 namespace {
+
+using vok::sim::parse_version;
 
 std::atomic<bool> stop_requested{false};
 
@@ -42,18 +45,6 @@ void catch_stop_signals() {
 int process_id() { return static_cast<int>(getpid()); }
 #endif
 
-// "2.9.1.0" as a packed version word (fix 24-31, major 16-23, minor 8-15, patch 0-7).
-std::string parse_version(const std::string &text, std::uint32_t &word) {
-  unsigned major = 0, minor = 0, patch = 0, fix = 0;
-  char extra = 0;
-  int n = std::sscanf(text.c_str(), "%u.%u.%u.%u%c", &major, &minor, &patch, &fix, &extra);
-  if (n < 3 || n > 4 || major > 255 || minor > 255 || patch > 255 || fix > 255) {
-    return "a version is major.minor.patch[.fix], each 0 to 255: " + text;
-  }
-  word = fix << 24 | major << 16 | minor << 8 | patch;
-  return {};
-}
-
 // "CODE" or "CODE=ERROR".
 template <typename Key>
 std::string parse_fault(const std::string &text, std::int32_t default_error,
@@ -75,10 +66,41 @@ int main(int argc, char **argv) {
   std::vector<std::string> modules, fail_queries, fail_writes, fail_reads;
   std::vector<std::uint32_t> flips;
 
+  // A board report sets the board first; the options given beside it change single values.
+  std::string board_report;
+  int report_card = -1;
+  {
+    CLI::App first;
+    first.allow_extras();
+    first.set_help_flag();
+    first.add_option("--board-report", board_report);
+    first.add_option("--report-board", report_card);
+    try {
+      first.parse(argc, argv);
+    } catch (const CLI::ParseError &) {
+      // the whole command line is parsed below, and its faults reported there
+    }
+  }
+  if (!board_report.empty()) {
+    std::string error;
+    if (!vok::sim::load_board_report(board_report, report_card, config, error)) {
+      std::fprintf(stderr, "vok-simulator: %s\n", error.c_str());
+      return 2;
+    }
+  }
+
   CLI::App app{
       "vok-simulator: an emulated Vantrel board for the client library and vantrel-upgrade.\n"
       "It publishes the simulator link's objects, prints one line when it is ready, and serves\n"
       "until SIGINT or SIGTERM, removing its objects on the way out."};
+  CLI::Option *report_option = app.add_option(
+      "--board-report", board_report,
+      "FILE: play the board that a report of vantrel-upgrade (--json) describes; the options "
+      "given beside it change single values");
+  app.add_option("--report-board", report_card,
+                 "CARD: the board of this card in the report (default: the first Vantrel board, "
+                 "else the first)")
+      ->needs(report_option);
   app.add_option("--type", config.devtype, "board type answered to SV_QUERY_DEVTYPE (21: Vantrel)")
       ->capture_default_str();
   app.add_option("--serial", config.serial, "serial number")->capture_default_str();
@@ -117,8 +139,12 @@ int main(int argc, char **argv) {
   app.add_flag("--verbose", settings.verbose, "report connections on standard error");
   CLI11_PARSE(app, argc, argv);
 
-  std::string problem = parse_version(driver_version, config.driverversion);
-  if (problem.empty()) problem = parse_version(cpld_version, config.cpldversion);
+  // The versions given go into the board, and into its modules of those names.
+  std::string problem;
+  if (app.count("--driver-version") != 0) problem = parse_version(driver_version, config.driverversion);
+  if (problem.empty() && app.count("--cpld-version") != 0) {
+    problem = parse_version(cpld_version, config.cpldversion);
+  }
   for (const std::string &text : fail_queries) {
     if (problem.empty()) problem = parse_fault(text, SV_ERROR_TIMEOUT, settings.faults.fail_query);
   }
@@ -129,8 +155,14 @@ int main(int argc, char **argv) {
     if (problem.empty()) problem = parse_fault(text, SV_ERROR_TRANSFER, settings.faults.fail_read);
   }
   settings.faults.flip.insert(flips.begin(), flips.end());
-  config.modules = {{"driver", config.driverversion, 0x14112011, 0x591100, 0, "vokdriver"},
-                    {"cpld", config.cpldversion, 0, 0, 0, "board logic"}};
+  if (config.modules.empty()) {
+    config.modules = {{"driver", config.driverversion, 0x14112011, 0x591100, 0, "vokdriver"},
+                      {"cpld", config.cpldversion, 0, 0, 0, "board logic"}};
+  }
+  for (auto &m : config.modules) {
+    if (m.name == "driver" && app.count("--driver-version") != 0) m.version = config.driverversion;
+    if (m.name == "cpld" && app.count("--cpld-version") != 0) m.version = config.cpldversion;
+  }
   for (const std::string &text : modules) {
     const auto equals = text.find('=');
     std::uint32_t word = 0;

@@ -1,0 +1,24 @@
+// A temporary folder for a test's flash files and reports, removed on every path.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+namespace vok::test {
+
+struct scratch {
+  std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                              ("vok-modes-" + std::to_string(getpid()) + "-" +
+                               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  scratch() {
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+  }
+  ~scratch() { std::filesystem::remove_all(dir); }
+  std::string path(const char *name) const { return (dir / name).string(); }
+};
+
+}  // namespace vok::test
