@@ -136,13 +136,6 @@ int simulator_process::stop() {
 
 void simulator_process::kill_now() { stop(); }
 
-process_result run_process(const std::string &program, const std::vector<std::string> &arguments,
-                           const std::string &input, int timeout_seconds) {
-  process_options options;
-  options.timeout_seconds = timeout_seconds;
-  return run_process(program, arguments, input, options);
-}
-
 // The signal of `options` is Ctrl+C in a console of the program's own (whatever its number).
 process_result run_process(const std::string &program, const std::vector<std::string> &arguments,
                            const std::string &input, const process_options &options) {

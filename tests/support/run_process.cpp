@@ -15,13 +15,6 @@
 namespace vok::test {
 
 process_result run_process(const std::string &program, const std::vector<std::string> &arguments,
-                           const std::string &input, int timeout_seconds) {
-  process_options options;
-  options.timeout_seconds = timeout_seconds;
-  return run_process(program, arguments, input, options);
-}
-
-process_result run_process(const std::string &program, const std::vector<std::string> &arguments,
                            const std::string &input, const process_options &options) {
   using input_kind = process_options::input_kind;
   process_result result;

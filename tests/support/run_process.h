@@ -23,10 +23,6 @@ struct process_result {
   long peak_kib = 0;  // the process's peak resident memory
 };
 
-// The time limit is scaled (scaled_seconds); when it passes, the program is killed.
-process_result run_process(const std::string &program, const std::vector<std::string> &arguments,
-                           const std::string &input, int timeout_seconds = 600);
-
 // How standard input is given, and a signal sent while the program runs. On Windows the signal
 // is always Ctrl+C, pressed in a console of the program's own, and the output is never closed.
 struct process_options {
@@ -40,5 +36,14 @@ struct process_options {
 };
 process_result run_process(const std::string &program, const std::vector<std::string> &arguments,
                            const std::string &input, const process_options &options);
+
+// The time limit is scaled (scaled_seconds); when it passes, the program is killed.
+inline process_result run_process(const std::string &program,
+                                  const std::vector<std::string> &arguments,
+                                  const std::string &input, int timeout_seconds = 600) {
+  process_options options;
+  options.timeout_seconds = timeout_seconds;
+  return run_process(program, arguments, input, options);
+}
 
 }  // namespace vok::test
