@@ -13,12 +13,14 @@
 #include <thread>
 #include <vector>
 
-#include "control_client.h"
+#include "flash_request.h"
+#include "standin_fixture.h"
 #include "vokoem/orvello.h"
 #include "vokoem/vokoem.h"
 
 namespace {
 
+using namespace vok::test;
 using steady = std::chrono::steady_clock;
 constexpr std::uint32_t cancel_delay_ms = 300;  // CancelDelayMs of the load
 
@@ -26,42 +28,7 @@ double ms_since(steady::time_point start) {
   return std::chrono::duration<double, std::milli>(steady::now() - start).count();
 }
 
-const vok::standin::control &driver() {
-  static const vok::standin::control control;
-  return control;
-}
-
-vokdrv_state driver_state() {
-  vokdrv_state state{};
-  EXPECT_TRUE(driver().state(state));
-  return state;
-}
-
 vokdrv_board_state board(int number) { return driver_state().board[number]; }
-
-// Whether the driver works on its callers' own records (Windows) or on copies (Wine).
-bool in_caller_context() { return driver_state().caller_context != 0; }
-
-std::uint32_t default_of(const std::string &name) {
-#define DEFAULT(option, value, meaning) if (name == #option) return value;
-  VOKDRV_OPTION_LIST(DEFAULT)
-#undef DEFAULT
-  return 0;
-}
-
-// A driver option changed for a scope, back at its default after.
-class option {
- public:
-  option(const char *name, std::uint32_t value) : name_(name) {
-    EXPECT_TRUE(driver().set(name, value)) << name;
-  }
-  ~option() { driver().set(name_, default_of(name_)); }
-  option(const option &) = delete;
-  option &operator=(const option &) = delete;
-
- private:
-  std::string name_;
-};
 
 template <typename Record>
 Record prepared() {
@@ -172,50 +139,54 @@ TEST_F(StandinDriver, CloseReturnsOnlyAfterTheDriverCompletedTheCancelledOpenReq
   EXPECT_NE(text.find("request 15 cancelled: completed", delayed), std::string::npos) << text;
 }
 
-TEST_F(StandinDriver, SysCallTakesTheAnswerCompletedAtOnceOrLater) {
-  const struct {
-    const char *name;
-    std::uint32_t hold_ms;
-  } cases[] = {{"at once", 0}, {"later", 200}};
-  sv_handle *sv = open_board();
-  ASSERT_NE(sv, nullptr);
-  for (const auto &c : cases) {
+// A query that the driver completes at once, and one that it holds 200 ms.
+struct hold_case {
+  const char *name;
+  std::uint32_t hold_ms;
+};
+constexpr hold_case hold_cases[] = {{"at once", 0}, {"later", 200}};
+
+// Runs `check` once for each hold case, with the driver's options set for it.
+template <typename Check>
+void for_each_hold(Check check) {
+  for (const hold_case &c : hold_cases) {
     SCOPED_TRACE(c.name);
     option code("HoldCode", c.hold_ms != 0 ? ORVELLO_REQ_QUERY : 0);
     option hold("HoldMs", c.hold_ms);
+    check(c.hold_ms);
+  }
+}
+
+TEST_F(StandinDriver, SysCallTakesTheAnswerCompletedAtOnceOrLater) {
+  sv_handle *sv = open_board();
+  ASSERT_NE(sv, nullptr);
+  for_each_hold([&](std::uint32_t hold_ms) {
     auto q = prepared<orvello_query>();
     q.query = SV_QUERY_SERIALNUMBER;
     const steady::time_point start = steady::now();
     EXPECT_EQ(sv_sys_call(sv, ORVELLO_REQ_QUERY, &q), SV_OK);
-    EXPECT_GE(ms_since(start), c.hold_ms * 0.9);
+    EXPECT_GE(ms_since(start), hold_ms * 0.9);
     EXPECT_EQ(q.value, 10234);
     EXPECT_EQ(q.header.magic, static_cast<std::uint32_t>(ORVELLO_MAGIC));
     EXPECT_EQ(q.header.code, static_cast<std::uint32_t>(ORVELLO_REQ_QUERY));
-  }
+  });
   EXPECT_NE(log().find("request 74 completed"), std::string::npos) << log();
   EXPECT_EQ(sv_close(sv), SV_OK);
 }
 
 TEST_F(StandinDriver, PostSendsWithControlCode256AndFinishTakesTheAnswer) {
-  const struct {
-    const char *name;
-    std::uint32_t hold_ms;
-  } cases[] = {{"at once", 0}, {"later", 200}};
   sv_handle *sv = open_board();
   ASSERT_NE(sv, nullptr);
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.name);
-    option code("HoldCode", c.hold_ms != 0 ? ORVELLO_REQ_QUERY : 0);
-    option hold("HoldMs", c.hold_ms);
+  for_each_hold([&](std::uint32_t hold_ms) {
     const std::uint32_t posted_before = board(0).posted;
     auto q = prepared<orvello_query>();
     q.query = SV_QUERY_DEVTYPE;
     const int posted = sv_sys_post(sv, ORVELLO_REQ_QUERY, &q, nullptr);
-    EXPECT_EQ(posted, c.hold_ms != 0 ? SV_ACTIVE : SV_OK);
+    EXPECT_EQ(posted, hold_ms != 0 ? SV_ACTIVE : SV_OK);
     EXPECT_EQ(sv_sys_finish(sv, &q, nullptr, posted), SV_OK);
     EXPECT_EQ(q.value, 21);
     EXPECT_EQ(board(0).posted, posted_before + 1);
-  }
+  });
   EXPECT_NE(log().find("control 256"), std::string::npos);
   EXPECT_EQ(sv_close(sv), SV_OK);
 }
@@ -282,14 +253,7 @@ TEST_F(StandinDriver, FlashRequestsMeetTheFaultsThatTheOptionsAsk) {
   std::vector<std::uint32_t> region(0x400000 / 4, 0x12345678u);
   char description[256] = "fx 20111017 34.8";
   auto write = [&](std::uint32_t map) {
-    auto p = prepared<orvello_flashwrite>();
-    p.data = reinterpret_cast<std::uintptr_t>(region.data());
-    p.description = reinterpret_cast<std::uintptr_t>(description);
-    p.length = 0x400000;
-    p.kind = 10;
-    p.map = map;
-    p.version = 0x08010022;
-    p.option = 1;
+    orvello_flashwrite p = region_write(region.data(), description, map);
     return sv_sys_call(sv, ORVELLO_REQ_FLASHWRITE, &p);
   };
   auto read = [&](std::uint32_t address, int *value) {

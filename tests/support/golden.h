@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -22,8 +23,10 @@ inline std::string read_file(const std::filesystem::path &path) {
   return text.str();
 }
 
-// The banner carries the build's date and time, and usage lines the program's path.
+// The banner carries the build's date and time, and usage lines the program's path; a Windows
+// console writes CR LF.
 inline std::string normalise(std::string text, const std::string &program) {
+  text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
   text = std::regex_replace(text, std::regex("Vantrel Upgrade version .{20} \\(SW"),
                             "Vantrel Upgrade version <build date> (SW");
   for (std::size_t at; (at = text.find(program)) != std::string::npos;) {

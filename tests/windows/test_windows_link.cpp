@@ -14,26 +14,13 @@
 #include <vector>
 
 #include "flash_request.h"
+#include "golden.h"
 #include "run_process.h"
 #include "simulator_process.h"
 #include "sv_internal.h"
 
 namespace vok::test {
 namespace {
-
-std::string read_file(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// The console writes CR LF; the banner carries the build's date.
-std::string normalise(std::string text) {
-  text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
-  return std::regex_replace(text, std::regex("Vantrel Upgrade version .{20} \\(SW"),
-                            "Vantrel Upgrade version <build date> (SW");
-}
 
 TEST(WindowsLink, QueriesThroughTheNamedObjects) {
   simulator_process sim({"--serial", "777"});
@@ -118,9 +105,7 @@ TEST_P(WindowsTool, MatchesTheGoldenTranscript) {
   simulator_process sim(GetParam().simulator);
   ASSERT_TRUE(sim.ready());
   process_result run = run_process(VOK_UPGRADE_PATH, {}, GetParam().input, 600);
-  const std::string golden = std::string(VOK_GOLDEN_DIR) + "/" + GetParam().golden;
-  EXPECT_EQ(normalise(run.out), read_file(golden + ".stdout"));
-  EXPECT_EQ(normalise(run.err), read_file(golden + ".stderr"));
+  expect_golden(GetParam().golden, run, VOK_UPGRADE_PATH);
   EXPECT_EQ(run.status, GetParam().status);
 }
 

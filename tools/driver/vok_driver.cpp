@@ -60,6 +60,23 @@ bool wait_for_state(SC_HANDLE service, DWORD wanted) {
   return false;
 }
 
+// Reads each NAME=VALUE of `settings` and hands it to `take`. 2 at the first that cannot be
+// read (said on standard error), the first non-zero result of `take`, else 0.
+template <typename Take>
+int each_setting(const std::vector<std::string> &settings, Take take) {
+  for (const std::string &text : settings) {
+    std::string name;
+    std::uint32_t value = 0;
+    const std::string problem = vok::standin::parse_setting(text, name, value);
+    if (!problem.empty()) {
+      std::fprintf(stderr, "vok-driver: %s\n", problem.c_str());
+      return 2;
+    }
+    if (const int result = take(text, name, value); result != 0) return result;
+  }
+  return 0;
+}
+
 int write_options(const std::vector<std::string> &settings) {
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, parameters_key);  // no option of an earlier load lingers
   HKEY key = nullptr;
@@ -67,19 +84,12 @@ int write_options(const std::vector<std::string> &settings) {
                       &key, nullptr) != ERROR_SUCCESS) {
     return fail("cannot make the Parameters key");
   }
-  int result = 0;
-  for (const std::string &text : settings) {
-    std::string name;
-    std::uint32_t value = 0;
-    const std::string problem = vok::standin::parse_setting(text, name, value);
-    if (!problem.empty()) {
-      std::fprintf(stderr, "vok-driver: %s\n", problem.c_str());
-      result = 2;
-      break;
-    }
+  const int result = each_setting(settings, [key](const std::string &, const std::string &name,
+                                                 std::uint32_t value) {
     const DWORD word = value;
     RegSetValueExA(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&word), 4);
-  }
+    return 0;
+  });
   RegCloseKey(key);
   return result;
 }
@@ -109,18 +119,25 @@ int install(const std::vector<std::string> &settings) {
   return result;
 }
 
-int start() {
+// Runs `step` on the installed driver's service and closes the service after it.
+template <typename Step>
+int with_service(Step step) {
   service_manager scm;
   SC_HANDLE service = scm.open();
   if (service == nullptr) return fail("the driver is not installed");
-  if (!StartServiceA(service, 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
-    const DWORD error = GetLastError();
-    CloseServiceHandle(service);
-    return fail("cannot start the driver", error);
-  }
-  const bool running = wait_for_state(service, SERVICE_RUNNING);
+  const int result = step(service);
   CloseServiceHandle(service);
-  if (!running) return fail("the driver did not come up", 0);
+  return result;
+}
+
+int start() {
+  const int result = with_service([](SC_HANDLE service) {
+    if (!StartServiceA(service, 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
+      return fail("cannot start the driver");
+    }
+    return wait_for_state(service, SERVICE_RUNNING) ? 0 : fail("the driver did not come up", 0);
+  });
+  if (result != 0) return result;
   for (DWORD waited = 0;; waited += 50) {
     if (vok::standin::control().ok()) break;
     if (waited >= wait_limit_ms) return fail("the driver's control device did not appear");
@@ -131,49 +148,33 @@ int start() {
 }
 
 int stop() {
-  service_manager scm;
-  SC_HANDLE service = scm.open();
-  if (service == nullptr) return fail("the driver is not installed");
-  SERVICE_STATUS status{};
-  if (!ControlService(service, SERVICE_CONTROL_STOP, &status) &&
-      GetLastError() != ERROR_SERVICE_NOT_ACTIVE) {
-    const DWORD error = GetLastError();
-    CloseServiceHandle(service);
-    return fail("cannot stop the driver", error);
-  }
-  const bool stopped = wait_for_state(service, SERVICE_STOPPED);
-  CloseServiceHandle(service);
-  if (!stopped) return fail("the driver did not stop", 0);
-  std::printf("vok-driver: stopped\n");
-  return 0;
+  const int result = with_service([](SC_HANDLE service) {
+    SERVICE_STATUS status{};
+    if (!ControlService(service, SERVICE_CONTROL_STOP, &status) &&
+        GetLastError() != ERROR_SERVICE_NOT_ACTIVE) {
+      return fail("cannot stop the driver");
+    }
+    return wait_for_state(service, SERVICE_STOPPED) ? 0 : fail("the driver did not stop", 0);
+  });
+  if (result == 0) std::printf("vok-driver: stopped\n");
+  return result;
 }
 
 int remove() {
-  service_manager scm;
-  SC_HANDLE service = scm.open();
-  if (service == nullptr) return fail("the driver is not installed");
-  const BOOL removed = DeleteService(service);
-  const DWORD error = GetLastError();
-  CloseServiceHandle(service);
-  if (!removed) return fail("cannot remove the driver", error);
-  std::printf("vok-driver: removed\n");
-  return 0;
+  const int result = with_service([](SC_HANDLE service) {
+    return DeleteService(service) ? 0 : fail("cannot remove the driver");
+  });
+  if (result == 0) std::printf("vok-driver: removed\n");
+  return result;
 }
 
 int set(const std::vector<std::string> &settings) {
   vok::standin::control driver;
   if (!driver.ok()) return fail("the driver is not running");
-  for (const std::string &text : settings) {
-    std::string name;
-    std::uint32_t value = 0;
-    const std::string problem = vok::standin::parse_setting(text, name, value);
-    if (!problem.empty()) {
-      std::fprintf(stderr, "vok-driver: %s\n", problem.c_str());
-      return 2;
-    }
-    if (!driver.set(name, value)) return fail(("the driver refused " + text).c_str());
-  }
-  return 0;
+  return each_setting(settings, [&driver](const std::string &text, const std::string &name,
+                                          std::uint32_t value) {
+    return driver.set(name, value) ? 0 : fail(("the driver refused " + text).c_str());
+  });
 }
 
 int show_state() {
