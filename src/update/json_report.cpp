@@ -104,7 +104,8 @@ json board(const board_record &b) {
   json out;
   out["card"] = b.card;
   out["setup"] = text(b.setup);
-  out["type"] = b.devtype ? json{{"number", *b.devtype}, {"name", text(b.type_name)}} : json(nullptr);
+  out["type"] =
+      b.devtype ? json{{"number", *b.devtype}, {"name", text(b.type_name)}} : json(nullptr);
   out["serial"] = number_or_null(b.serial);
   out["driver_version"] =
       b.driver_version ? json(version_text(static_cast<std::uint32_t>(*b.driver_version)))

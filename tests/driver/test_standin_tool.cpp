@@ -23,7 +23,8 @@ constexpr std::uint32_t flash_write_error = 163;  // SV_ERROR_FLASH_WRITE, as th
 std::string report_path() {
   char folder[MAX_PATH];
   GetTempPathA(sizeof folder, folder);
-  return std::string(folder) + "vok-driver-report-" + std::to_string(GetCurrentProcessId()) + ".json";
+  return std::string(folder) + "vok-driver-report-" + std::to_string(GetCurrentProcessId()) +
+         ".json";
 }
 
 struct tool_case {
@@ -57,8 +58,8 @@ TEST_P(DriverTool, MatchesTheSimulatorsTranscript) {
   EXPECT_EQ(run.status, c.status);
   if (c.outcome != nullptr) {
     const std::string text = read_file(report);
-    EXPECT_TRUE(std::regex_search(text, std::regex(std::string("\"outcome\": \"") + c.outcome + "\"")))
-        << text;
+    const std::regex outcome(std::string("\"outcome\": \"") + c.outcome + "\"");
+    EXPECT_TRUE(std::regex_search(text, outcome)) << text;
     EXPECT_TRUE(std::regex_search(text, std::regex("\"exit\": " + std::to_string(c.status))))
         << text;
   }

@@ -58,8 +58,8 @@ TEST_P(Replay, TheReplayedBoardGivesTheSameTranscriptAndReport) {
   json site, replayed;
   const process_result first = run_against(board, c.mode, s.path("site.json"), site);
   EXPECT_EQ(first.status, c.status) << first.out << first.err;
-  const process_result second =
-      run_against({"--board-report", s.path("site.json")}, c.mode, s.path("replayed.json"), replayed);
+  const process_result second = run_against({"--board-report", s.path("site.json")}, c.mode,
+                                            s.path("replayed.json"), replayed);
   EXPECT_EQ(second.out, first.out);
   EXPECT_EQ(second.status, first.status);
   EXPECT_EQ(replayed, site);
@@ -96,7 +96,8 @@ TEST_P(BadReport, IsRefusedBeforeAnythingIsPublished) {
   const process_result run = run_process(simulator_process::program(), args, "", 30);
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, "vok-simulator: " + std::regex_replace(c.message, std::regex("FILE"), file) + "\n");
+  const std::string message = std::regex_replace(c.message, std::regex("FILE"), file);
+  EXPECT_EQ(run.err, "vok-simulator: " + message + "\n");
 }
 
 const char *const one_board = R"({"schema": 1, "boards": [{"card": 0, "serial": 5}]})";

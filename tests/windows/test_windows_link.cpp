@@ -44,7 +44,9 @@ TEST(WindowsLink, FlashWriteReadBackAndTheCostOfARequest) {
   sv_handle *sv = sv_open("PCI,card:0");
   ASSERT_NE(sv, nullptr);
   std::vector<std::uint32_t> region(0x400000 / 4);
-  for (std::size_t i = 0; i < region.size(); ++i) region[i] = static_cast<std::uint32_t>(i * 2654435761u);
+  for (std::size_t i = 0; i < region.size(); ++i) {
+    region[i] = static_cast<std::uint32_t>(i * 2654435761u);
+  }
   char description[256] = "sx 20090403 2.14";
   orvello_flashwrite p = region_write(region.data(), description, 4);
   ASSERT_EQ(sv_sys_call(sv, ORVELLO_REQ_FLASHWRITE, &p), SV_OK);
@@ -61,7 +63,9 @@ TEST(WindowsLink, FlashWriteReadBackAndTheCostOfARequest) {
     ASSERT_EQ(sv_sys_call(sv, ORVELLO_REQ_DEBUG, &pd), SV_OK);
     mismatches += pd.value != region[static_cast<std::size_t>(i)];
   }
-  const double us = std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count() / words;
+  const double us =
+      std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count() /
+      words;
   EXPECT_EQ(mismatches, 0);
   std::printf("cost of one flash-word read through vok-simulator: %.1f us; a whole read-back "
               "(4194240 requests) would take %.0f s\n",
@@ -82,7 +86,9 @@ TEST(WindowsLink, ASimulatorThatEndsFailsTheExchangeInHand) {
   std::future<int> queries = done->get_future();
   std::thread([sv, done] {
     int value = 0, result = SV_OK;
-    for (int i = 0; i < 10 && result == SV_OK; ++i) result = sv_query(sv, SV_QUERY_SERIALNUMBER, 0, &value);
+    for (int i = 0; i < 10 && result == SV_OK; ++i) {
+      result = sv_query(sv, SV_QUERY_SERIALNUMBER, 0, &value);
+    }
     done->set_value(result);
   }).detach();
   ASSERT_EQ(queries.wait_for(std::chrono::seconds(scaled_seconds(10))), std::future_status::ready)
@@ -126,14 +132,17 @@ TEST(WindowsInterrupt, CtrlCBeforeTheFirstWriteStopsTheUpdate) {
   ASSERT_TRUE(sim.ready());
   char folder[MAX_PATH];
   ASSERT_NE(GetTempPathA(sizeof folder, folder), 0u);
-  const std::string report = std::string(folder) + "vok-ctrl-c-" + std::to_string(GetCurrentProcessId()) + ".json";
+  const std::string report =
+      std::string(folder) + "vok-ctrl-c-" + std::to_string(GetCurrentProcessId()) + ".json";
   process_options how;
   how.input = process_options::input_kind::open_pipe;
   how.signal_after = "Checking versions before upgrade";
   process_result run = run_process(VOK_UPGRADE_PATH, {"--yes", "--json", report}, "", how);
   EXPECT_EQ(run.status, 130) << run.out << run.err;
-  EXPECT_NE(run.out.find("Interrupted: nothing was written to the board"), std::string::npos) << run.out;
-  EXPECT_TRUE(std::regex_search(read_file(report), std::regex("\"outcome\": *\"interrupted\""))) << read_file(report);
+  EXPECT_NE(run.out.find("Interrupted: nothing was written to the board"), std::string::npos)
+      << run.out;
+  EXPECT_TRUE(std::regex_search(read_file(report), std::regex("\"outcome\": *\"interrupted\"")))
+      << read_file(report);
   std::remove(report.c_str());
 }
 

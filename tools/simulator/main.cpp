@@ -141,7 +141,9 @@ int main(int argc, char **argv) {
 
   // The versions given go into the board, and into its modules of those names.
   std::string problem;
-  if (app.count("--driver-version") != 0) problem = parse_version(driver_version, config.driverversion);
+  if (app.count("--driver-version") != 0) {
+    problem = parse_version(driver_version, config.driverversion);
+  }
   if (problem.empty() && app.count("--cpld-version") != 0) {
     problem = parse_version(cpld_version, config.cpldversion);
   }
