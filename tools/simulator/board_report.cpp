@@ -134,10 +134,9 @@ bool load_modules(board_reader &read, const json &list, board::config &config) {
     std::uint32_t day = 0, time = 0;
     if (!name || !version || !comment || !read.date(m, day, time)) return false;
     if (*name == library_module) continue;
-    int map = 0;
-    char extra = 0;
-    if (std::sscanf(name->c_str(), "pciflash%d%c", &map, &extra) == 1 && map >= 1 && map <= 4 &&
-        *name == "pciflash" + std::to_string(map)) {
+    int map = 1;
+    while (map <= 4 && *name != "pciflash" + std::to_string(map)) ++map;
+    if (map <= 4) {
       config.flashversion[map - 1] = *version;
       config.flashcomment[map - 1] = *comment;
       config.flashdate[map - 1] = day;
