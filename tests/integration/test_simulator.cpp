@@ -1,6 +1,8 @@
 // The library against vok-simulator started as a real process.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/prctl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +15,7 @@
 #include <thread>
 
 #include "flash_request.h"
+#include "host_core.h"
 #include "link_fixture.h"
 #include "run_process.h"
 
@@ -246,6 +249,32 @@ TEST_F(SimulatorTest, NoSimulatorNoBoard) {
   sv_handle *sv = nullptr;
   EXPECT_EQ(sv_openex(&sv, "PCI,card:0", 1, 0, 0, 0), SV_ERROR_DEVICENOTFOUND);
   EXPECT_TRUE(platform.notices.empty());
+}
+
+// The simulator keeps off its host's core by the core that the host's thread last ran on. A
+// thread is pinned to each core in turn; its name, which the system's stat line shows first,
+// holds what a careless reading would take for the end of the name.
+TEST(HostCore, IsTheCoreThatTheThreadRunsOn) {
+  std::thread([] {
+    cpu_set_t allowed;
+    ASSERT_EQ(sched_getaffinity(0, sizeof allowed, &allowed), 0);
+    const auto pid = static_cast<std::uint32_t>(getpid());
+    const auto tid = static_cast<std::uint32_t>(gettid());
+    for (const char *name : {"plain", "a) b (c", ") 1 2 3"}) {
+      prctl(PR_SET_NAME, name);
+      for (int core = 0; core < CPU_SETSIZE; ++core) {
+        if (!CPU_ISSET(core, &allowed)) continue;
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(core, &one);
+        ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+        EXPECT_EQ(sim::thread_core(pid, tid), core) << name;
+      }
+    }
+    // An id that is no thread of the process stands for its main thread; no process, no core.
+    EXPECT_GE(sim::thread_core(pid, 0), 0);
+    EXPECT_EQ(sim::thread_core(0x7FFFFFFF, 0), -1);
+  }).join();
 }
 
 }  // namespace

@@ -52,6 +52,7 @@ void server::handle_message() {
   unsigned char *area = link_.area();
   const std::uint32_t type = get32(area, simmsg::type);
   const std::uint32_t pid = get32(area, simmsg::pid);
+  const std::uint32_t tid = get32(area, simmsg::tid);
   switch (type) {
     case sim_open: {
       const std::uint32_t connection = next_connection_++;
@@ -75,6 +76,7 @@ void server::handle_message() {
       if (options_.verbose) std::fprintf(stderr, "vok-simulator: unknown message %u\n", type);
   }
   link_.set_ready();
+  host_core_.after_message(pid, tid);
 }
 
 void server::handle_request(std::uint32_t pid) {

@@ -9,6 +9,7 @@
 
 #include "board.h"
 #include "faults.h"
+#include "host_core.h"
 #include "objects.h"
 
 namespace vok::sim {
@@ -47,6 +48,7 @@ class server {
   board::board model_;
   std::uint32_t next_connection_ = 1;
   long long served_ = 0;
+  host_core host_core_;
   std::FILE *trace_ = nullptr;
 };
 
