@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "ctrl_c.h"
 #include "golden.h"
 #include "run_process.h"
 #include "standin_fixture.h"
@@ -19,13 +20,6 @@ namespace vok::test {
 namespace {
 
 constexpr std::uint32_t flash_write_error = 163;  // SV_ERROR_FLASH_WRITE, as the simulator refuses
-
-std::string report_path() {
-  char folder[MAX_PATH];
-  GetTempPathA(sizeof folder, folder);
-  return std::string(folder) + "vok-driver-report-" + std::to_string(GetCurrentProcessId()) +
-         ".json";
-}
 
 struct tool_case {
   const char *golden;
@@ -42,7 +36,7 @@ class DriverTool : public ::testing::TestWithParam<tool_case> {
  protected:
   void SetUp() override { ASSERT_TRUE(driver().ok()) << "the stand-in driver is not loaded"; }
   void TearDown() override { std::remove(report.c_str()); }
-  const std::string report = report_path();
+  const std::string report = temp_report_path("vok-driver-report");
 };
 
 TEST_P(DriverTool, MatchesTheSimulatorsTranscript) {
@@ -83,18 +77,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(DriverInterrupt, CtrlCBeforeTheFirstWriteStopsTheUpdate) {
   ASSERT_TRUE(driver().ok());
   option hold("HoldCode", 63), late("HoldMs", 100);
-  const std::string report = report_path();
   const std::uint32_t writes = driver_state().board[0].flash_writes;
-  process_options how;
-  how.input = process_options::input_kind::open_pipe;
-  how.signal_after = "Checking versions before upgrade";
-  const process_result run = run_process(VOK_UPGRADE_PATH, {"--yes", "--json", report}, "", how);
-  EXPECT_EQ(run.status, 130) << run.out << run.err;
-  EXPECT_NE(run.out.find("Interrupted: nothing was written to the board"), std::string::npos)
-      << run.out;
-  EXPECT_TRUE(std::regex_search(read_file(report), std::regex("\"outcome\": \"interrupted\"")));
+  expect_ctrl_c_stops_before_the_first_write(VOK_UPGRADE_PATH);
   EXPECT_EQ(driver_state().board[0].flash_writes, writes);
-  std::remove(report.c_str());
 }
 
 }  // namespace

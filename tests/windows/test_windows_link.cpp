@@ -5,14 +5,12 @@
 
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <future>
 #include <memory>
-#include <regex>
-#include <sstream>
 #include <thread>
 #include <vector>
 
+#include "ctrl_c.h"
 #include "flash_request.h"
 #include "golden.h"
 #include "run_process.h"
@@ -130,20 +128,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(WindowsInterrupt, CtrlCBeforeTheFirstWriteStopsTheUpdate) {
   simulator_process sim({"--slow", "100000"});
   ASSERT_TRUE(sim.ready());
-  char folder[MAX_PATH];
-  ASSERT_NE(GetTempPathA(sizeof folder, folder), 0u);
-  const std::string report =
-      std::string(folder) + "vok-ctrl-c-" + std::to_string(GetCurrentProcessId()) + ".json";
-  process_options how;
-  how.input = process_options::input_kind::open_pipe;
-  how.signal_after = "Checking versions before upgrade";
-  process_result run = run_process(VOK_UPGRADE_PATH, {"--yes", "--json", report}, "", how);
-  EXPECT_EQ(run.status, 130) << run.out << run.err;
-  EXPECT_NE(run.out.find("Interrupted: nothing was written to the board"), std::string::npos)
-      << run.out;
-  EXPECT_TRUE(std::regex_search(read_file(report), std::regex("\"outcome\": *\"interrupted\"")))
-      << read_file(report);
-  std::remove(report.c_str());
+  expect_ctrl_c_stops_before_the_first_write(VOK_UPGRADE_PATH);
 }
 
 }  // namespace
