@@ -52,12 +52,10 @@ TEST_P(EventWait, SeesAPostMadeInAnyPhase) {
 
 INSTANTIATE_TEST_SUITE_P(Phases, EventWait,
   ::testing::Values(
-    post_case{"AtOnce", microseconds(0), false},
     post_case{"WhilePolling", microseconds(2), false},
     post_case{"WhileYielding", microseconds(100), false},
     post_case{"AsPollingEnds", microseconds(1000), false},
     post_case{"WhileBlocked", microseconds(3000), false},
-    post_case{"BlockingAtOnce", microseconds(0), true},
     post_case{"BlockedAtOnce", microseconds(500), true}),
   [](const auto &info) { return std::string(info.param.name); });
 

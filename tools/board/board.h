@@ -45,10 +45,9 @@ struct config {
   std::array<std::uint32_t, 4> flashversion{0x07010021, 0x07010021, 0x07010021, 0x07010021};
   std::array<std::string, 4> flashcomment{"fx 20110301 33.7", "s1 20081120 1.14.18",
                                           "s2 20091016 1.0", "sx 20090403 2.14"};
-  // BCD date and time of the region versions; a flash write sets them to 0.
-  std::array<std::uint32_t, 4> flashdate{0x01032011, 0x01032011, 0x01032011,
-                                         0x01032011};                           // 2011/03/01
-  std::array<std::uint32_t, 4> flashtime{0x151000, 0x151000, 0x151000, 0x151000};  // 10:15
+  // BCD date and time of the region versions (2011/03/01 10:15); a flash write sets them to 0.
+  std::array<std::uint32_t, 4> flashdate{0x01032011, 0x01032011, 0x01032011, 0x01032011};
+  std::array<std::uint32_t, 4> flashtime{0x151000, 0x151000, 0x151000, 0x151000};
 };
 
 // Reads bytes from the memory of the process that sent a request.

@@ -53,6 +53,13 @@ void learn_reply(long long ns) {
   h.spin_ns = window < max_spin_ns ? window : max_spin_ns;
 }
 
+// The event came while polling: polling pays again.
+bool replied(wait_history &h) {
+  h.misses = 0;
+  h.block_at_once = false;
+  return true;
+}
+
 // Polls for the event, yielding the core after the first moment and for at most `yield_for` ns;
 // true when the event came, false when the caller should block.
 bool poll_briefly(sem_t *event, long long yield_for) {
@@ -66,9 +73,7 @@ bool poll_briefly(sem_t *event, long long yield_for) {
   for (int i = 0;; ++i) {
     if (sem_trywait(event) == 0) {
       learn_reply(now_ns() - start);
-      h.misses = 0;
-      h.block_at_once = false;
-      return true;
+      return replied(h);
     }
     if ((i & 15) == 15 && now_ns() - start > h.spin_ns) break;
     cpu_relax();
@@ -76,11 +81,7 @@ bool poll_briefly(sem_t *event, long long yield_for) {
   const long long yielding = now_ns();
   do {
     sched_yield();
-    if (sem_trywait(event) == 0) {
-      h.misses = 0;
-      h.block_at_once = false;
-      return true;
-    }
+    if (sem_trywait(event) == 0) return replied(h);
   } while (now_ns() - yielding < yield_for);
   if (++h.misses >= 2) h.block_at_once = true;
   h.blocked = 0;
