@@ -80,10 +80,13 @@ bool parse_arguments(int argc, const char *const *argv, arguments &args) {
   std::strcpy(args.cardstring, argument);
   args.first = board_number(argument + sizeof board_prefix - 1);
   args.count = 1;
-  // Arguments after the board are ignored, as they always were; but an option there would
-  // be lost without a word, and an unattended run would turn into one that asks.
+  // Arguments after the board are ignored, as they always were; but an option there, or a
+  // misspelled one ("--lsit"), would be lost without a word, and an unattended run would turn
+  // into one that asks.
   for (++next; next < argc; ++next) {
-    if ((option_of(argv[next]) & ~option_c) != 0) return false;
+    if (std::strncmp(argv[next], "--", 2) == 0 || (option_of(argv[next]) & ~option_c) != 0) {
+      return false;
+    }
   }
   return true;
 }

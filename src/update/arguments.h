@@ -32,8 +32,8 @@ struct arguments {
 
 // Reads the command line (`argv[0]` is the program) into `args`. False when it carries a
 // parameter that is not understood, an option twice, two modes, --json without a file (or
-// with a name that begins with "--"), or an option other than -c after the board argument:
-// the caller prints the usage then.
+// with a name that begins with "--"), or an option other than -c, or any word beginning with
+// "--", after the board argument: the caller prints the usage then.
 bool parse_arguments(int argc, const char *const *argv, arguments &args);
 
 // The board number of a "PCI,card:" argument: decimal digits after optional blanks and an

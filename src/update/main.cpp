@@ -48,6 +48,7 @@ void help(const char *program) {
   std::printf("    1  a board failed: a refused write, a failed read, words that differ\n");
   std::printf("    2  a board was refused by the checks, and none failed\n");
   std::printf("    3  no Vantrel board was found (--list: no board)\n");
+  std::printf("    4  the report could not be written (the boards' outcome is on the output)\n");
   std::printf("  130  interrupted\n");
   std::printf("The update that asks ends with 0 when a Vantrel board was handed to it and with\n");
   std::printf("-1 (255) otherwise, or with 130 when interrupted. Every mode ends with -1 (255)\n");
@@ -110,6 +111,7 @@ int main(int argc, char **argv) {
   run.ended = std::time(nullptr);
   if (args.json != nullptr && !report.commit(run, problem)) {
     std::fprintf(stderr, "%s: cannot write the report %s\n", program, problem.c_str());
+    std::fprintf(stderr, "%s: the run itself ended with %d\n", program, run.exit_value);
     run.exit_value = vok::update::exit_without_report(args, run.exit_value);
   }
   vok::update::run_finished();

@@ -113,7 +113,7 @@ int unattended_exit(const run_record &run, bool found) {
 
 int exit_without_report(const arguments &args, int exit_value) {
   if (exit_value == exit_interrupted) return exit_value;
-  return args.unattended() ? exit_board_failed : -1;
+  return args.unattended() ? exit_report_not_written : -1;
 }
 
 run_record forced_end_record(const run_record &run) {

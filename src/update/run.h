@@ -13,6 +13,7 @@ inline constexpr int exit_success = 0;
 inline constexpr int exit_board_failed = 1;
 inline constexpr int exit_board_refused = 2;
 inline constexpr int exit_no_board = 3;
+inline constexpr int exit_report_not_written = 4;  // the board's outcome is in the dialogue
 inline constexpr int exit_interrupted = 130;
 
 // Tries the boards, hands each to the mode's steps, keeps what they learn in `run`, and
@@ -22,8 +23,9 @@ inline constexpr int exit_interrupted = 130;
 int run_boards(const arguments &args, run_record &run,
                const imageentry (&images)[4] = firmware::image_set);
 
-// The exit value of a run whose report could not be written at its end: a failure, unless
-// the run was interrupted.
+// The exit value of a run whose report could not be written at its end: a value of its own in
+// the unattended modes (never one that reads as a board's outcome), -1 in the update that
+// asks, and 130 when the run was interrupted.
 int exit_without_report(const arguments &args, int exit_value);
 
 // The run as its report reads when the system ends the process now: every board in hand

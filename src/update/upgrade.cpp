@@ -81,7 +81,10 @@ struct passage {
     return false;
   }
 
-  // Says, after an interrupt between regions, what each region went through.
+  // Says, after an interrupt between regions, what each region went through. A region done
+  // before the interrupt that failed (or, when comparing, differs) decides the outcome, with
+  // the interrupt noted: running the update again is no advice for a write that the board
+  // refuses.
   void report_interrupted_regions() {
     std::printf("\nInterrupted:");
     for (int row = 0; row < filled_rows; ++row) {
@@ -92,19 +95,28 @@ struct passage {
           state = r.result == SV_OK ? "matches" : "differs or could not be read";
         } else if (r.bytes_written != 0) {
           state = r.result == SV_OK ? "written and verified" : "written, verification failed";
+        } else if (r.result != SV_OK) {
+          state = "write failed";
         }
       }
       std::printf(" map %d %s%s", map_of_row[row], state, row + 1 < filled_rows ? "," : "\n");
+    }
+    conclude();
+    const char *interrupt = "interrupted between regions";
+    if (board.result == outcome::failed || board.result == outcome::differs) {
+      if (mode.write) std::printf("The update is not complete, and a region failed (see above).\n");
+      board.reason += std::string("; then ") + interrupt;
+      return;
     }
     if (mode.write) {
       std::printf("The update is not complete: run this program again before the computer is "
                   "powered off.\n");
     }
     board.result = outcome::interrupted;
-    board.reason = "interrupted between regions";
+    board.reason = interrupt;
   }
 
-  // The outcome of a passage whose regions all ran.
+  // The outcome of the regions that ran: the first that failed, else whether any differs.
   void conclude() {
     bool differs = false;
     for (const region_record &r : board.regions) {

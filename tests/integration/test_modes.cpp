@@ -245,5 +245,24 @@ TEST(Modes, InterruptFinishesTheRegionInHandAndStartsNoOther) {
       << "regions 3 and 4 are untouched";
 }
 
+// A region whose write the board refused, then an interrupt: the failed region decides the
+// outcome and the exit value, and the interrupt is noted beside it.
+TEST(Modes, AFailedRegionBeforeAnInterruptFailsTheBoard) {
+  scratch s;
+  simulator_process sim({"--fail-write", "1"});
+  ASSERT_TRUE(sim.ready());
+  process_options how;
+  how.signal_after = "Programming 10 2";
+  how.signal_delay_ms = 50;
+  how.signal = SIGINT;
+  const json r = run_tool(s, "yes_failed_then_interrupted", {"--yes"}, 1, how);
+  EXPECT_EQ(sim.stop(), 0);
+  expect_report_frame(r, "yes", 1);
+  const json &b = r["boards"][0];
+  EXPECT_EQ(b["outcome"], "failed");
+  EXPECT_NE(b["reason"].get<std::string>().find("interrupted"), std::string::npos) << b["reason"];
+  EXPECT_EQ(b["regions"].size(), 2u);
+}
+
 }  // namespace
 }  // namespace vok::test
