@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$1"
 work=$(mktemp -d)
-trap 'kill $(jobs -p) 2>/dev/null; wait; rm -rf "$work"' EXIT  # no run outlives the test
+trap 'jobs -p | xargs -r kill 2>/dev/null; wait; rm -rf "$work"' EXIT  # no run outlives the test
 fail() { echo "win32-machine: $*" >&2; exit 1; }
 
 bin="$work/bin"
