@@ -175,6 +175,20 @@ static UCHAR *board_flash(standin_board *board) {
   return board->flash;
 }
 
+/* The caller's NUL-terminated text at `address`, read up to its end and never past it (what
+ * follows it need not be the caller's), at most `size` - 1 bytes. */
+static BOOLEAN reach_text(standin_reach reach, void *context, ULONG64 address, char *text,
+                          ULONG size) {
+  for (ULONG n = 0; n + 1 < size; ++n) {
+    if (!reach(context, address + n, &text[n], 1)) return FALSE;
+    if (text[n] == '\0') return TRUE;
+  }
+  text[size - 1] = '\0';
+  return TRUE;
+}
+
+/* Everything of the caller's is reached before the flash changes: a write answered with an
+ * error leaves the region as it was. */
 static int serve_flashwrite(standin_board *board, UCHAR *r, ULONG size, standin_reach reach,
                             void *context) {
   if (size < 64) return SV_ERROR_BUFFERSIZE;
@@ -188,8 +202,8 @@ static int serve_flashwrite(standin_board *board, UCHAR *r, ULONG size, standin_
   if (flash == NULL) return SV_ERROR_MALLOC;
   char text[256];
   RtlZeroMemory(text, sizeof text);
-  if (!reach(context, data, flash + map * STANDIN_REGION_SIZE, STANDIN_REGION_SIZE) ||
-      (description != 0 && !reach(context, description, text, sizeof text - 1))) {
+  if ((description != 0 && !reach_text(reach, context, description, text, sizeof text)) ||
+      !reach(context, data, flash + map * STANDIN_REGION_SIZE, STANDIN_REGION_SIZE)) {
     log_line("board%d flash write of map %lu: its data cannot be reached, answered %ld",
              board->number, map, (LONG)options.UnreachableWrite);
     return (int)options.UnreachableWrite;
