@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Runs the fleet example examples/fleet/update.yml on this computer against vok-simulator: the
 # first run updates the flash and fetches update.json, beside a second host whose board is
-# absent, which fails, and sums both up; the second finds the flash current, and the third, on
-# a fresh board that refuses the writes after the first region, fails the host but still counts
-# it changed and reminds of the power cycle: a region was written.
+# absent, which fails, and sums both up; the second finds the flash current, and is not changed
+# by the report directory that it creates; the third, on a fresh board that refuses the writes
+# after the first region, fails the host but still counts it changed and reminds of the power
+# cycle: a region was written.
 # Usage: run.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
 source_dir=$1
@@ -29,6 +30,8 @@ cd "$tmp"
 echo "localhost ansible_connection=local vantrel_remote_reports=$tmp/remote" >one.ini
 cp one.ini two.ini
 echo "second ansible_connection=local vantrel_remote_reports=$tmp/remote2 vantrel_board=5" >>two.ini
+# A host whose report directory is not there yet.
+echo "localhost ansible_connection=local vantrel_remote_reports=$tmp/fresh" >fresh.ini
 
 # play N EXPECTED_CHANGED [EXPECTED_FAILED [INVENTORY]]: runs the playbook; EXPECTED_CHANGED is
 # "some" or 0, EXPECTED_FAILED 0 (the default) or 1, both of localhost; the playbook ends
@@ -85,7 +88,7 @@ grep -qE '^second +:.* failed=1' "$tmp/run1.log" || fail "run 1: the host withou
 report verify.json 1
 report update.json 0 updated
 summary "localhost,0,10234,updated,1.0.33.7,1.0.34.8," "second,,,no board,,,no Vantrel board was found"
-play 2 0
+play 2 0 0 fresh.ini
 report verify.json 0 verified
 summary "localhost,0,10234,verified,1.0.34.8,1.0.34.8,"
 
