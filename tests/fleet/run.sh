@@ -4,7 +4,9 @@
 # absent, which fails, and sums both up; the second finds the flash current, and is not changed
 # by the report directory that it creates; the third, on a fresh board that refuses the writes
 # after the first region, fails the host but still counts it changed and reminds of the power
-# cycle: a region was written.
+# cycle: a region was written. Then stand-ins of the tool fail in ways that the simulator does
+# not play (a report that cannot be written, a killed tool, a report that cannot be fetched),
+# and a run where the tool is missing everywhere still replaces the summary of the run before.
 # Usage: run.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
 source_dir=$1
@@ -27,20 +29,25 @@ export ANSIBLE_NOCOLOR=1 ANSIBLE_HOST_KEY_CHECKING=False ANSIBLE_PYTHON_INTERPRE
 cd "$tmp"
 
 # Both hosts are this computer; the second asks for a board that is not there.
-echo "localhost ansible_connection=local vantrel_remote_reports=$tmp/remote" >one.ini
+here="ansible_connection=local vantrel_upgrade=$build_dir/bin/vantrel-upgrade"
+echo "localhost $here vantrel_remote_reports=$tmp/remote" >one.ini
 cp one.ini two.ini
-echo "second ansible_connection=local vantrel_remote_reports=$tmp/remote2 vantrel_board=5" >>two.ini
+echo "second $here vantrel_remote_reports=$tmp/remote2 vantrel_board=5" >>two.ini
 # A host whose report directory is not there yet.
-echo "localhost ansible_connection=local vantrel_remote_reports=$tmp/fresh" >fresh.ini
+echo "localhost $here vantrel_remote_reports=$tmp/fresh" >fresh.ini
+
+# run_playbook INVENTORY LOG
+run_playbook() {
+  ansible-playbook -i "$1" "$source_dir/examples/fleet/update.yml" \
+    -e vantrel_reports="$tmp/reports" >"$2" 2>&1
+}
 
 # play N EXPECTED_CHANGED [EXPECTED_FAILED [INVENTORY]]: runs the playbook; EXPECTED_CHANGED is
 # "some" or 0, EXPECTED_FAILED 0 (the default) or 1, both of localhost; the playbook ends
 # non-zero only when a host failed.
 play() {
   local log="$tmp/run$1.log" status=0 recap changed failed expected_failed=${3:-0}
-  ansible-playbook -i "${4:-one.ini}" "$source_dir/examples/fleet/update.yml" \
-    -e vantrel_upgrade="$build_dir/bin/vantrel-upgrade" -e vantrel_reports="$tmp/reports" \
-    >"$log" 2>&1 || status=$?
+  run_playbook "${4:-one.ini}" "$log" || status=$?
   recap=$(grep -E '^localhost +:' "$log" || true)
   changed=$(sed -n 's/.* changed=\([0-9]*\).*/\1/p' <<<"$recap")
   failed=$(sed -n 's/.* failed=\([0-9]*\).*/\1/p' <<<"$recap")
@@ -71,13 +78,16 @@ except Exception as e:
 EOF
 }
 
-# summary ROW...: the run's summary.csv holds these rows (comma-separated), in this order.
+# summary ROW...: the run's summary.csv holds these rows (comma-separated, the last cell may hold
+# commas; each cell a shell pattern), in this order.
 summary() {
   python3 - "$tmp/reports/summary.csv" "$@" <<'EOF' || fail "the summary is not as expected"
-import csv, sys
-path, expected = sys.argv[1], [row.split(",") for row in sys.argv[2:]]
+import csv, fnmatch, sys
+path, expected = sys.argv[1], [row.split(",", 6) for row in sys.argv[2:]]
 rows = list(csv.reader(open(path, newline="")))
-if rows[1:] != expected:
+if len(rows) != len(expected) + 1 or not all(
+        len(row) == len(want) and all(map(fnmatch.fnmatchcase, row, want))
+        for row, want in zip(rows[1:], expected)):
     print(f"{path}: {rows}, expected {expected}", file=sys.stderr)
     sys.exit(1)
 EOF
@@ -98,4 +108,62 @@ start_simulator "$build_dir/bin/vok-simulator" --flash-file "$tmp/flash2.bin" \
 play 3 some 1
 report update.json 1 failed
 summary "localhost,0,10234,failed,1.0.33.7,1.0.34.8 1.0.33.7 1.0.33.7 1.0.33.7,map 2: SV_ERROR_FLASH_WRITE. Flash write failed."
-echo "fleet example: 3 runs as expected"
+
+# expect LOG HOST CHANGED FAILED: the play recap of HOST in LOG.
+expect() {
+  grep -qE "^$2 +: .* changed=$3 .* failed=$4 " "$tmp/$1" ||
+    { cat "$tmp/$1" >&2; fail "$1: $2 is not changed=$3 failed=$4"; }
+}
+
+# Stand-ins of the tool, stand-in.FAULT: --verify finds the flash differing unless FAULT says
+# otherwise, and writes the report the tool would.
+cat >stand-in <<'EOF'
+#!/bin/sh
+mode=$1 report=$3 fault=${0##*.}
+echo "$mode" >>"${report%/*}/calls"
+case $fault.$mode in
+  unwritten.--verify)
+    echo "pciflash1      :   1.0.34.8"
+    echo "vantrel-upgrade: cannot write the report '$report': No space left on device" >&2
+    exit 4 ;;
+  killed.--verify) kill -KILL $$ ;;
+  *.--verify)
+    echo '{"exit": 1, "boards": [{"card": 0, "serial": 10234, "outcome": "differs",
+      "modules_before": [{"name": "pciflash1", "version": "1.0.33.7"}]}]}' >"$report"
+    exit 1 ;;
+  unreported.--yes) exit 4 ;;
+  unfetched.--yes) mkdir "$report"; exit 0 ;;
+esac
+exit 99
+EOF
+chmod +x stand-in
+for fault in unwritten killed unreported unfetched; do
+  ln -s stand-in "stand-in.$fault"
+  echo "$fault ansible_connection=local vantrel_upgrade=$tmp/stand-in.$fault" \
+    "vantrel_remote_reports=$tmp/$fault" >>faults.ini
+done
+run_playbook faults.ini run4.log || true
+expect run4.log unwritten 0 1
+expect run4.log killed 0 1
+expect run4.log unreported 1 1
+expect run4.log unfetched 1 1
+if ! grep -q 'exited 4: the report could not be written' "$tmp/run4.log" ||
+   ! grep -q 'pciflash1      :   1.0.34.8' "$tmp/run4.log"; then
+  fail "run 4: the stop for a report that could not be written does not show the tool's output"
+fi
+[ "$(cat "$tmp/unwritten/calls")" = --verify ] || fail "run 4: the update ran without a report"
+[ "$(grep -c 'its report could not be read): run the update again' "$tmp/run4.log")" = 2 ] ||
+  fail "run 4: no reminder where the update left no report"
+verify="vantrel-upgrade --verify" yes="vantrel-upgrade --yes"
+unwritten="exited 4: the report could not be written" may="; the flash may have been written"
+summary "unwritten,,,no report,,,$verify $unwritten" \
+  "killed,,,no report,,,$verify was killed (signal 9)" \
+  "unreported,0,10234,no report,1.0.33.7,,$yes $unwritten$may" \
+  "unfetched,0,10234,no report,1.0.33.7,,$yes exited 0; the reports could not be fetched: *$may"
+echo "run 4: as expected"
+
+echo "localhost ansible_connection=local vantrel_upgrade=$tmp/missing" >missing.ini
+run_playbook missing.ini run5.log || true
+expect run5.log localhost 0 1
+summary "localhost,,,no report,,,the host stopped before the tool ran"
+echo "fleet example: 5 runs as expected"

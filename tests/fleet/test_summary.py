@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""The fleet example's summary.py on reports made up for it: odd values in a report.
+"""The fleet example's summary.py on reports and host states made up for it: odd values in a
+report, and hosts whose report is missing for one reason or another.
 
 Usage: test_summary.py [SUMMARY_PY]   (examples/fleet/summary.py of this checkout by default)
 """
@@ -60,6 +61,38 @@ class Summary(unittest.TestCase):
         self.assertEqual(len(lines), 4)
         self.assertIn(formula + "  ", lines[1])
         self.assertTrue(lines[1].endswith("map 1 differs\\nfrom its image"), lines[1])
+
+    def test_a_missing_report_says_how_far_the_host_came(self):
+        differs = {"exit": 1, "boards": [board(5, "differs", ["1.0.33.7"] * 4, "map 1 differs")]}
+        may = "; the flash may have been written"
+        _, rows = self.run_summary({
+            "unchecked": {},
+            "unwritten": {},
+            "killed": {},
+            "lost": {"verify.json": differs},
+            "unreported": {"verify.json": differs},
+            "unfetched": {"verify.json": differs},
+        }, {
+            "unchecked": {"fetch": ""},
+            "unwritten": {"step": "verify", "verify": 4, "fetch": ""},
+            "killed": {"step": "verify", "verify": -9, "fetch": ""},
+            "lost": {"step": "update", "verify": 1},
+            "unreported": {"step": "update", "verify": 1, "update": 4, "fetch": ""},
+            "unfetched": {"step": "update", "verify": 1, "update": 0, "fetch": "a directory"},
+        })
+        self.assertEqual(rows, [
+            ["unchecked", "", "", "no report", "", "", "the host stopped before the tool ran"],
+            ["unwritten", "", "", "no report", "", "",
+             "vantrel-upgrade --verify exited 4: the report could not be written"],
+            ["killed", "", "", "no report", "", "",
+             "vantrel-upgrade --verify was killed (signal 9)"],
+            ["lost", "0", "5", "no report", "1.0.33.7", "",
+             "the host went away while vantrel-upgrade --yes ran" + may],
+            ["unreported", "0", "5", "no report", "1.0.33.7", "",
+             "vantrel-upgrade --yes exited 4: the report could not be written" + may],
+            ["unfetched", "0", "5", "no report", "1.0.33.7", "",
+             "vantrel-upgrade --yes exited 0; the reports could not be fetched: a directory"
+             + may]])
 
 
 if __name__ == "__main__":
