@@ -32,6 +32,23 @@ void options_load(PUNICODE_STRING service_key);
 /* Sets one option by name; FALSE for an unknown name or one fixed at load. */
 BOOLEAN options_set(const char *name, ULONG value);
 
+/* The end of user space as the system probes a caller's buffer, by the pointer width; below
+ * it on x64 every address is canonical. */
+#if UINTPTR_MAX > 0xFFFFFFFFu
+#define STANDIN_USER_LIMIT ((ULONG64)0x00007FFFFFFF0000ULL)
+#else
+#define STANDIN_USER_LIMIT ((ULONG64)0x7FFF0000UL)
+#endif
+
+/* Whether `length` bytes at `address` lie in user space, without wrapping, aligned to
+ * `alignment`. What can be checked without structured exception handling, which MinGW's C
+ * lacks: a page that is not there still stops the machine (the stand-in is for test machines
+ * only). */
+static inline BOOLEAN standin_in_user_space(ULONG64 address, ULONG64 length, ULONG alignment) {
+  return address != 0 && address % alignment == 0 && address < STANDIN_USER_LIMIT &&
+         length <= STANDIN_USER_LIMIT - address;
+}
+
 /* ---- The board (standin_board.c) ------------------------------------------------------------ */
 
 #define STANDIN_REGION_SIZE 0x400000u

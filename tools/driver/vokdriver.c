@@ -234,22 +234,6 @@ static void NTAPI worker(PVOID unused) {
 
 static BOOLEAN in_caller_context(void) { return (ULONG_PTR)&in_caller_context >= KERNEL_SPACE; }
 
-/* The end of user space as the system probes a caller's buffer; below it on x64 every address
- * is canonical. */
-#if defined(_WIN64)
-#define USER_LIMIT ((ULONG_PTR)0x00007FFFFFFF0000ULL)
-#else
-#define USER_LIMIT ((ULONG_PTR)0x7FFF0000UL)
-#endif
-
-/* Whether `length` bytes at `address` lie in user space, without wrapping, aligned to
- * `alignment`. What can be checked without structured exception handling, which MinGW's C
- * lacks: a page that is not there still stops the machine (the stand-in is for test machines
- * only). */
-static BOOLEAN in_user_space(ULONG64 address, ULONG64 length, ULONG alignment) {
-  return address != 0 && address % alignment == 0 && address < USER_LIMIT &&
-         length <= USER_LIMIT - address;
-}
 
 /* Whether the data address of a flash write can be read: only in the caller's own process,
  * where every page of it is present. */
@@ -260,7 +244,7 @@ typedef struct request_context {
 
 static BOOLEAN reach_caller(void *context, ULONG64 address, void *into, ULONG length) {
   request_context *request = context;
-  if (request->in_caller && in_user_space(address, length, 1)) {
+  if (request->in_caller && standin_in_user_space(address, length, 1)) {
     const ULONG_PTR first = (ULONG_PTR)address, last = first + length - 1;
     BOOLEAN present = TRUE;
     for (ULONG_PTR page = first & ~(ULONG_PTR)(PAGE_SIZE - 1); present && page <= last;
@@ -306,8 +290,8 @@ static NTSTATUS board_control(device_ext *ext, PIRP irp, PIO_STACK_LOCATION stac
    * Wine hands the driver copies of its own). */
   const BOOLEAN callers_buffers = control == ORVELLO_IOCTL_CALL && in_caller_context();
   if (in == NULL || out == NULL || inlength < 16 || outlength < 16 ||
-      (callers_buffers && (!in_user_space((ULONG_PTR)in, inlength, 4) ||
-                     !in_user_space((ULONG_PTR)out, outlength, 4)))) {
+      (callers_buffers && (!standin_in_user_space((ULONG_PTR)in, inlength, 4) ||
+                     !standin_in_user_space((ULONG_PTR)out, outlength, 4)))) {
     complete(irp, STATUS_INVALID_PARAMETER, 0);
     return STATUS_INVALID_PARAMETER;
   }
