@@ -6,15 +6,16 @@
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+
+#include <nlohmann/json.hpp>  // ahead of <windows.h> and its min and max
 #if defined(_WIN32)
 #include <io.h>
 #include <process.h>
+#include <windows.h>
 #define getpid _getpid
 #else
 #include <unistd.h>
 #endif
-
-#include <nlohmann/json.hpp>
 
 #include "image_set.h"
 #include "vokoem/vokoem.h"
@@ -22,10 +23,46 @@
 namespace vok::update {
 namespace {
 
+// The report must be on the disk when the tool tells the operator that the computer may be
+// powered off: the file's contents reach the disk before the rename, and the rename itself
+// (the directory entry) after it. Each returns false with errno, or `reason`, set.
 #if defined(_WIN32)
 constexpr int untranslated = O_BINARY;
+
+bool flush_file(std::FILE *file) {
+  if (FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)))) != 0) return true;
+  errno = EIO;
+  return false;
+}
+
+// The narrow names as open() took them: both go through the ANSI code page.
+bool rename_flushed(const std::string &from, const std::string &to, std::string &reason) {
+  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return true;
+  }
+  reason = std::system_category().message(static_cast<int>(GetLastError()));
+  return false;
+}
 #else
 constexpr int untranslated = 0;
+
+bool flush_file(std::FILE *file) {
+  return fsync(fileno(file)) == 0;
+}
+
+bool rename_flushed(const std::string &from, const std::string &to, std::string &reason) {
+  if (std::rename(from.c_str(), to.c_str()) != 0) {
+    reason = std::strerror(errno);
+    return false;
+  }
+  const std::filesystem::path folder = std::filesystem::path(to).parent_path();
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY);
+  // EINVAL: a file system that has no way to flush a directory; nothing more can be done.
+  const bool flushed = fd >= 0 && (fsync(fd) == 0 || errno == EINVAL);
+  if (!flushed) reason = std::strerror(errno);
+  if (fd >= 0) ::close(fd);
+  return flushed;
+}
 #endif
 
 const char *error_name(int code) {
@@ -234,15 +271,13 @@ bool json_report::write(const std::string &text, std::string &error) {
     return false;
   }
   const bool written = std::fwrite(text.data(), 1, text.size(), file_) == text.size() &&
-                       std::fflush(file_) == 0;
+                       std::fflush(file_) == 0 && flush_file(file_);
   const int saved = errno;
   const bool closed = std::fclose(file_) == 0;
   file_ = nullptr;
-  std::error_code renamed;
-  if (written && closed) std::filesystem::rename(temporary_, path_, renamed);
-  if (written && closed && !renamed) return true;
-  error = "'" + path_ + "': " +
-          (renamed ? renamed.message() : std::strerror(written ? errno : saved));
+  std::string reason;
+  if (written && closed && rename_flushed(temporary_, path_, reason)) return true;
+  error = "'" + path_ + "': " + (!reason.empty() ? reason : std::strerror(written ? errno : saved));
   std::remove(temporary_.c_str());
   return false;
 }
