@@ -116,7 +116,9 @@ json modules(const std::vector<module_record> &list) {
     out.push_back({{"name", text(m.name)},
                    {"version", text(m.version)},
                    {"date", text(m.date)},
-                   {"comment", text(m.comment)}});
+                   {"comment", text(m.comment)},
+                   {"beta", m.beta},
+                   {"beta_number", m.beta_number}});
   }
   return out;
 }

@@ -35,6 +35,8 @@ struct module_record {
   std::string version;  // major.minor.patch.fix
   std::string date;     // yyyy/mm/dd hh:mm, empty when the module has none
   std::string comment;
+  bool beta = false;             // the record's flags mark a beta release
+  std::int32_t beta_number = 0;  // as the version report prints it beside the beta flag
 };
 
 struct mismatch {

@@ -75,7 +75,8 @@ int printversions(sv_handle *sv, version_walk &walk) {
       char tmp[32];
       std::snprintf(tmp, sizeof tmp, "%d.%d.%d.%d", n.major, n.minor, n.patch, n.fix);
       walk.modules.push_back({field_text(v.name, sizeof v.name), tmp, bcd_date(v),
-                              field_text(v.comment, sizeof v.comment)});
+                              field_text(v.comment, sizeof v.comment), (v.flags & 1) != 0,
+                              static_cast<std::int32_t>(v.betanumber)});
 
       if (walk.gates && std::strncmp(v.name, "driver", 6) == 0) {
         if (n.key() < driver_flashinfo_key) {

@@ -38,7 +38,8 @@ constexpr std::int32_t query_driver_version = 2, query_devtype = 13, query_cardo
 board::board(config settings) : config_(std::move(settings)), flash_(flash_size, 0xFF) {
   for (int map = 1; map < region_count; ++map) {
     regions_[map] = {config_.flashversion[map - 1], config_.flashcomment[map - 1],
-                     config_.flashdate[map - 1], config_.flashtime[map - 1]};
+                     config_.flashdate[map - 1], config_.flashtime[map - 1],
+                     config_.flashflags[map - 1]};
   }
 }
 
@@ -61,7 +62,8 @@ std::vector<module_version> board::version_table() const {
   }
   for (int map = 1; map < region_count; ++map) {
     const region_info &r = regions_[map];
-    table.push_back({"pciflash" + std::to_string(map), r.version, r.date, r.time, 0, r.comment});
+    table.push_back(
+        {"pciflash" + std::to_string(map), r.version, r.date, r.time, r.flags, r.comment});
   }
   return table;
 }
@@ -192,7 +194,7 @@ int board::serve_flashwrite(std::uint8_t *r, std::size_t size, const memory_read
   char text[257] = {};
   if (description != 0 && !sender(description, text, 256)) return SV_ERROR_TRANSFER;
   std::memcpy(flash_.data() + map * region_size, bytes.data(), region_size);
-  set_region(static_cast<int>(map), {version, std::string(text, strnlen(text, 256)), 0, 0});
+  set_region(static_cast<int>(map), {version, std::string(text, strnlen(text, 256)), 0, 0, 0});
   return SV_OK;
 }
 

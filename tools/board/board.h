@@ -48,6 +48,8 @@ struct config {
   // BCD date and time of the region versions (2011/03/01 10:15); a flash write sets them to 0.
   std::array<std::uint32_t, 4> flashdate{0x01032011, 0x01032011, 0x01032011, 0x01032011};
   std::array<std::uint32_t, 4> flashtime{0x151000, 0x151000, 0x151000, 0x151000};
+  // Release flags of the region versions (bit 0: beta); a flash write sets them to 0.
+  std::array<std::uint32_t, 4> flashflags{};
 };
 
 // Reads bytes from the memory of the process that sent a request.
@@ -67,12 +69,14 @@ class board {
   const config &settings() const { return config_; }
   config &settings() { return config_; }
 
-  // Version, description, BCD date and time last written into region `map` (1 to 4).
+  // Version, description, BCD date and time, and release flags last written into region
+  // `map` (1 to 4).
   struct region_info {
     std::uint32_t version = 0;
     std::string comment;
     std::uint32_t date = 0;
     std::uint32_t time = 0;
+    std::uint32_t flags = 0;
   };
   const region_info &region(int map) const { return regions_[map]; }
   void set_region(int map, region_info info) { regions_[map] = std::move(info); }

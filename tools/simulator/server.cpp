@@ -134,7 +134,9 @@ bool load_flash_file(const std::string &path, board::board &model, std::string &
     char description[description_size + 1] = {};
     in.read(reinterpret_cast<char *>(words), sizeof words);
     in.read(description, description_size);
-    if (in) model.set_region(map, {get32(words, 0), description, get32(words, 4), get32(words, 8)});
+    if (in) {
+      model.set_region(map, {get32(words, 0), description, get32(words, 4), get32(words, 8), 0});
+    }
   }
   if (!in) {
     error = path + " is not a flash file of this simulator";
