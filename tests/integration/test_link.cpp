@@ -1,6 +1,8 @@
 // The simulator link over real named objects, with a simulator served by a test thread.
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+
 #include <chrono>
 #include <cstring>
 
@@ -111,6 +113,32 @@ TEST_F(LinkTest, SpecialRequest79IsAnsweredByTheLink) {
   record[7] = 5;
   EXPECT_EQ(sim_request(link, record), SV_OK);
   EXPECT_EQ(simulator.messages().size(), before) << "no message for either";
+  sys_close(device);
+}
+
+// A host's write into status memory reaches everything but the simulator's process mark in
+// its last 8 bytes, which later links watch. The host's bytes must lie at a 32-bit address.
+TEST_F(LinkTest, AHostWritesStatusMemoryButNotTheProcessMark) {
+  oshandle device = sys_open("\\\\.\\VOKDriver0");
+  ASSERT_NE(device, invalid_handle);
+  auto *link = static_cast<sim_link *>(device);
+  const std::uint32_t mark = sim_marked_process(link->statusview, link->statussize);
+  ASSERT_NE(mark, 0u);
+  void *page = mmap(nullptr, 4096, PROT_READ | PROT_WRITE,
+                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
+  ASSERT_NE(page, MAP_FAILED);
+  std::memset(page, 0xA5, 4096);
+  const auto status_size = static_cast<std::uint32_t>(link->statussize);
+  for (const std::uint32_t offset : {0u, status_size - 8}) {
+    std::uint32_t record[17] = {68, ORVELLO_MAGIC, ORVELLO_REQ_MEMORY};
+    record[4] = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(page));
+    record[6] = 8;  // length; record[7] 0: a write
+    record[9] = offset;
+    EXPECT_EQ(sim_post_request(link, record), SV_OK);
+  }
+  EXPECT_EQ(link->statusview[0], 0xA5) << "the write before the mark arrived";
+  EXPECT_EQ(sim_marked_process(link->statusview, link->statussize), mark);
+  munmap(page, 4096);
   sys_close(device);
 }
 

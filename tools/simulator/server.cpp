@@ -115,7 +115,11 @@ void server::handle_memory(std::uint32_t type, std::uint32_t pid) {
   const std::uint64_t offset =
       static_cast<std::uint64_t>(get32(area, simmsg::offset_high)) << 32 |
       get32(area, simmsg::offset_low);
-  if (offset > link_.status_size() || length > link_.status_size() - offset) return;
+  // A host writes status memory up to the simulator's process mark in its last bytes, never
+  // over it: links opened later watch the process that the mark names.
+  const std::uint64_t room =
+      link_.status_size() - (type == sim_write ? sim_process_tail : std::size_t{0});
+  if (offset > room || length > room - offset) return;
   unsigned char *device = link_.status() + offset;
   if (type == sim_read) {
     objects::write_sender(pid, address, device, length);
