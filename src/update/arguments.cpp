@@ -15,6 +15,8 @@ enum option_bit : unsigned {
   option_verify = 16,
   option_yes = 32,
   option_json = 64,
+  option_if_differs = 128,
+  option_msi_exit_codes = 256,
 };
 
 struct option_name {
@@ -25,7 +27,8 @@ struct option_name {
 constexpr option_name options[] = {
     {"-c", option_c},           {"--help", option_help}, {"--version", option_version},
     {"--list", option_list},    {"--verify", option_verify}, {"--yes", option_yes},
-    {"--json", option_json},
+    {"--json", option_json},    {"--if-differs", option_if_differs},
+    {"--msi-exit-codes", option_msi_exit_codes},
 };
 
 // The bit of an option, or 0 for any other argument.
@@ -67,8 +70,12 @@ bool parse_arguments(int argc, const char *const *argv, arguments &args) {
   args.help = (seen & option_help) != 0;
   args.version = (seen & option_version) != 0;
   args.yes = (seen & option_yes) != 0;
+  args.if_differs = (seen & option_if_differs) != 0;
+  args.msi_exit_codes = (seen & option_msi_exit_codes) != 0;
   if ((seen & option_list) != 0) args.mode = run_mode::list;
   if ((seen & option_verify) != 0) args.mode = run_mode::verify;
+  if (args.if_differs && !args.yes) return false;  // an option of --yes
+  if (args.msi_exit_codes && !args.unattended()) return false;
 
   if (next >= argc) return true;
   const char *argument = argv[next];

@@ -21,10 +21,12 @@ struct arguments {
   int first = 0;                          // the number of the first board tried
   int count = boards_to_try;              // how many boards are tried from it
   run_mode mode = run_mode::update;
-  bool yes = false;            // --yes: the confirmation answered y, no waits
-  const char *json = nullptr;  // --json FILE: where the run's report goes
-  bool help = false;           // --help
-  bool version = false;        // --version
+  bool yes = false;             // --yes: the confirmation answered y, no waits
+  bool if_differs = false;      // --if-differs (with --yes): write only where the flash differs
+  bool msi_exit_codes = false;  // --msi-exit-codes: exit values in Windows Installer's terms
+  const char *json = nullptr;   // --json FILE: where the run's report goes
+  bool help = false;            // --help
+  bool version = false;         // --version
 
   // The modes that never read standard input and whose exit value tells the outcome.
   bool unattended() const { return yes || mode != run_mode::update; }
@@ -32,8 +34,9 @@ struct arguments {
 
 // Reads the command line (`argv[0]` is the program) into `args`. False when it carries a
 // parameter that is not understood, an option twice, two modes, --json without a file (or
-// with a name that begins with "--"), or an option other than -c, or any word beginning with
-// "--", after the board argument: the caller prints the usage then.
+// with a name that begins with "--"), --if-differs without --yes, --msi-exit-codes without an
+// unattended mode, or an option other than -c, or any word beginning with "--", after the
+// board argument: the caller prints the usage then.
 bool parse_arguments(int argc, const char *const *argv, arguments &args);
 
 // The board number of a "PCI,card:" argument: decimal digits after optional blanks and an

@@ -164,6 +164,7 @@ json board(const board_record &b) {
   out["reason"] = text_or_null(b.reason.empty() ? nullptr : b.reason.c_str());
   out["regions"] = json::array();
   for (const region_record &r : b.regions) out["regions"].push_back(region(r));
+  out["power_cycle_needed"] = power_cycle_needed(b);
   return out;
 }
 
@@ -188,6 +189,7 @@ const char *outcome_name(outcome o) {
     case outcome::declined: return "declined";
     case outcome::failed: return "failed";
     case outcome::interrupted: return "interrupted";
+    case outcome::busy: return "busy";
   }
   return "none";
 }
@@ -205,6 +207,7 @@ std::string to_json(const run_record &run) {
   report["boards"] = json::array();
   for (const board_record &b : run.boards) report["boards"].push_back(board(b));
   report["exit"] = run.exit_value;
+  report["power_cycle_needed"] = power_cycle_needed(run);
   // ASCII only: every other character as its \u escape.
   return report.dump(2, ' ', true) + "\n";
 }

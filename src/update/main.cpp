@@ -37,7 +37,11 @@ void help(const char *program) {
   std::printf("  --verify      compare the flash of every Vantrel board with the images; "
               "writes nothing\n");
   std::printf("  --yes         update without asking, and without waiting after a failure\n");
+  std::printf("  --if-differs  with --yes: compare first, and write only a board whose flash\n");
+  std::printf("                differs from the images\n");
   std::printf("  --json FILE   write a report of the run in JSON to FILE\n");
+  std::printf("  --msi-exit-codes  with --list, --verify or --yes: exit values as Windows\n");
+  std::printf("                Installer's, for deployment systems (see below)\n");
   std::printf("  --help        print this text\n");
   std::printf("  --version     print the tool's and the firmware package's versions\n");
   std::printf("  -c            accepted for compatibility; every image is always read back\n");
@@ -49,7 +53,11 @@ void help(const char *program) {
   std::printf("    2  a board was refused by the checks, and none failed\n");
   std::printf("    3  no Vantrel board was found (--list: no board)\n");
   std::printf("    4  the report could not be written (the boards' outcome is on the output)\n");
+  std::printf("    5  a board is held by another program: close it, then run this again\n");
   std::printf("  130  interrupted\n");
+  std::printf("With --msi-exit-codes: 3010 written and verified (the power must be off once\n");
+  std::printf("before the boards load the images: a restart is not enough), 0 nothing needed\n");
+  std::printf("writing, 1602 interrupted, 1618 a board is busy (retry later); 1 to 4 as above.\n");
   std::printf("The update that asks ends with 0 when a Vantrel board was handed to it and with\n");
   std::printf("-1 (255) otherwise, or with 130 when interrupted. Every mode ends with -1 (255)\n");
   std::printf("for a command line that it cannot use.\n");
@@ -107,7 +115,7 @@ int main(int argc, char **argv) {
         [&] { report.keep(vok::update::forced_end_record(run)); }, [&] { report.commit_kept(); });
   }
   banner(args);
-  run.exit_value = vok::update::run_boards(args, run);
+  run.exit_value = vok::update::deployment_exit(args, run, vok::update::run_boards(args, run));
   run.ended = std::time(nullptr);
   if (args.json != nullptr && !report.commit(run, problem)) {
     std::fprintf(stderr, "%s: cannot write the report %s\n", program, problem.c_str());

@@ -22,6 +22,7 @@ enum class outcome {
   declined,     // the operator did not answer y
   failed,       // a query, a write or a read-back failed
   interrupted,  // an interrupt ended the run on this board
+  busy,         // another program holds the board: its open was refused
 };
 const char *outcome_name(outcome o);
 
@@ -79,5 +80,20 @@ struct run_record {
   std::vector<board_record> boards;
   int exit_value = 0;  // as the program returns it: -1 is 255 to a POSIX shell
 };
+
+// Whether a region of the board (of any board of the run) was written: it loads the new
+// images only after the computer's power was off.
+inline bool power_cycle_needed(const board_record &board) {
+  for (const region_record &r : board.regions) {
+    if (r.bytes_written != 0) return true;
+  }
+  return false;
+}
+inline bool power_cycle_needed(const run_record &run) {
+  for (const board_record &b : run.boards) {
+    if (power_cycle_needed(b)) return true;
+  }
+  return false;
+}
 
 }  // namespace vok::update

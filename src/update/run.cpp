@@ -21,7 +21,22 @@ update_steps steps_of(const arguments &args) {
   steps.write = args.mode == run_mode::update;
   steps.ask = !args.unattended();
   steps.wait = !args.unattended();
+  steps.compare_first = args.if_differs;
   return steps;
+}
+
+// Opens the board that `cardstring` names. The update that asks opens it as it always did;
+// the unattended modes learn why an open failed, so that a board that another program holds
+// is reported as busy rather than as absent.
+sv_handle *open_board(const arguments &args, const char *cardstring, int &result) {
+  if (!args.unattended()) {
+    sv_handle *sv = sv_open_forward(cardstring);
+    result = sv != nullptr ? SV_OK : SV_ERROR_DEVICENOTFOUND;
+    return sv;
+  }
+  sv_handle *sv = nullptr;
+  result = sv_openex_forward(&sv, cardstring, 1, 0, 0, 0);
+  return result == SV_OK ? sv : nullptr;
 }
 
 // Reads the board's type and serial number and prints its card line. False, after reporting
@@ -99,20 +114,32 @@ bool stopped_by_interrupt(const run_record &run) {
 
 // The exit value of an unattended run: what went worst on any board.
 int unattended_exit(const run_record &run, bool found) {
-  bool failed = false, refused = false;
+  bool failed = false, refused = false, busy = false;
   for (const board_record &b : run.boards) {
     failed = failed || b.result == outcome::failed || b.result == outcome::differs;
     refused = refused || b.result == outcome::refused;
+    busy = busy || b.result == outcome::busy;
   }
   if (failed) return exit_board_failed;
   if (refused) return exit_board_refused;
+  if (busy) return exit_board_busy;
   return found ? exit_success : exit_no_board;
 }
 
 }  // namespace
 
+int deployment_exit(const arguments &args, const run_record &run, int exit_value) {
+  if (!args.msi_exit_codes) return exit_value;
+  switch (exit_value) {
+    case exit_success: return power_cycle_needed(run) ? msi_restart_required : exit_success;
+    case exit_interrupted: return msi_user_cancelled;
+    case exit_board_busy: return msi_another_install_running;
+  }
+  return exit_value;
+}
+
 int exit_without_report(const arguments &args, int exit_value) {
-  if (exit_value == exit_interrupted) return exit_value;
+  if (exit_value == exit_interrupted || exit_value == msi_user_cancelled) return exit_value;
   return args.unattended() ? exit_report_not_written : -1;
 }
 
@@ -146,12 +173,21 @@ int run_boards(const arguments &args, run_record &run, const imageentry (&images
   // stop at once: the report then names each board that the interrupt left undone.
   for (int i = 0; i < args.count; ++i) {
     if (args.count > 1) std::snprintf(cardstring, sizeof cardstring, "PCI,card:%d", i);
-    sv_handle *sv = sv_open_forward(cardstring);
-    if (sv == nullptr) continue;
+    int opened = SV_OK;
+    sv_handle *sv = open_board(args, cardstring, opened);
+    if (sv == nullptr && opened != SV_ERROR_DEVICEINUSE) continue;
 
     board_record &board = run.boards.emplace_back();
     board.card = args.first + i;
     board.setup = cardstring;
+    if (sv == nullptr) {
+      // The library's search for a board stops at a device that it cannot open: every later
+      // board number would name this device again.
+      std::printf("Card %d is busy: another program holds it\n", board.card);
+      board.result = outcome::busy;
+      board.reason = "another program holds the board: close it, then run this again";
+      break;
+    }
     if (!identify(sv, board)) {  // ends the run at once
       sv_close(sv);
       return interrupted() ? exit_interrupted : args.unattended() ? exit_board_failed : -1;

@@ -14,7 +14,14 @@ inline constexpr int exit_board_failed = 1;
 inline constexpr int exit_board_refused = 2;
 inline constexpr int exit_no_board = 3;
 inline constexpr int exit_report_not_written = 4;  // the board's outcome is in the dialogue
+inline constexpr int exit_board_busy = 5;          // another program holds a board
 inline constexpr int exit_interrupted = 130;
+
+// Windows Installer's exit values, which deployment systems read (--msi-exit-codes); every
+// other value counts as a failure there.
+inline constexpr int msi_user_cancelled = 1602;
+inline constexpr int msi_another_install_running = 1618;  // retry later
+inline constexpr int msi_restart_required = 3010;         // here: the power cycle is pending
 
 // Tries the boards, hands each to the mode's steps, keeps what they learn in `run`, and
 // returns the program's exit value. Prints the closing advice when no board was found, and in
@@ -22,6 +29,11 @@ inline constexpr int exit_interrupted = 130;
 // an interrupt stopped the steps of a board (or that wait).
 int run_boards(const arguments &args, run_record &run,
                const imageentry (&images)[4] = firmware::image_set);
+
+// The run's exit value in Windows Installer's terms with --msi-exit-codes, else as it is:
+// written and verified 3010, nothing written 0, interrupted 1602, a busy board 1618; the
+// failures keep their values.
+int deployment_exit(const arguments &args, const run_record &run, int exit_value);
 
 // The exit value of a run whose report could not be written at its end: a value of its own in
 // the unattended modes (never one that reads as a board's outcome), -1 in the update that

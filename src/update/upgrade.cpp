@@ -116,6 +116,33 @@ struct passage {
     board.reason = interrupt;
   }
 
+  // With compare_first: compares regions 1 to 4 with the images until one differs. True when
+  // the board is to be written; otherwise the passage has ended (the flash matches, a region
+  // could not be read, or an interrupt came), with the comparisons as its regions.
+  bool differs_from(const imageentry *table, const char (*desc)[64]) {
+    std::printf("\nComparing the flash with the images before writing\n");
+    for (int row = 0; row < filled_rows; ++row) {
+      if (stopped_by_interrupt()) return false;
+      long_step_begins();
+      region_record r = verifyflash(sv, map_of_row[row], table[row], desc[row]);
+      if (r.result == SV_ERROR_FLASH_VERIFY) {
+        board.regions.clear();
+        return true;
+      }
+      board.regions.push_back(std::move(r));
+      if (board.regions.back().result != SV_OK) break;
+    }
+    const bool matches = board.regions.size() == static_cast<std::size_t>(filled_rows);
+    if (matches) std::printf("The flash matches the images: nothing is written\n");
+    board.result = matches ? outcome::verified : outcome::failed;
+    board.reason = matches ? "the flash matches the images: nothing written"
+                           : "map " + std::to_string(board.regions.back().map) +
+                                 " could not be read: " +
+                                 errortext_lookup(board.regions.back().result);
+    sv_close(sv);
+    return false;
+  }
+
   // The outcome of the regions that ran: the first that failed, else whether any differs.
   void conclude() {
     bool differs = false;
@@ -230,14 +257,17 @@ int upgradecard(sv_handle *sv, const imageentry (&images)[4], const update_steps
     return run.stop(before.failed ? outcome::failed : outcome::refused, before.reason);
   }
   if (run.stopped_by_interrupt()) return -1;
-  if (mode.write && !run.confirmed()) return run.stop(outcome::declined, "not confirmed");
-  if (run.stopped_by_interrupt()) return -1;
-
   char desc[filled_rows][64];
   for (int row = 0; row < filled_rows; ++row) {
     std::snprintf(desc[row], sizeof desc[row], description_format[row],
                   bitfiledate(table[row].data, table[row].size), table[row].version);
   }
+  if (mode.write && mode.compare_first && !run.differs_from(table, desc)) {
+    return board.result == outcome::interrupted ? -1 : 0;
+  }
+  if (mode.write && !run.confirmed()) return run.stop(outcome::declined, "not confirmed");
+  if (run.stopped_by_interrupt()) return -1;
+
   // Once a region is started it is finished: an interrupt is looked at between regions.
   for (int row = 0; row < filled_rows && !interrupted(); ++row) {
     long_step_begins();

@@ -14,6 +14,7 @@ struct update_steps {
   bool write = true;  // write the images; false compares the flash with them (--verify)
   bool ask = true;    // ask the operator before writing; false answers y (--yes)
   bool wait = true;   // wait for Enter after a failed region
+  bool compare_first = false;  // compare first, and write only when a region differs (--if-differs)
 };
 
 // Checks the driver, the chip pair, the board variant and the images, prints the versions,

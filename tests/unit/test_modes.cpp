@@ -32,6 +32,8 @@ struct argument_case {
   bool yes = false;
   const char *json = nullptr;
   int count = update::boards_to_try;
+  bool if_differs = false;
+  bool msi_exit_codes = false;
 };
 
 class Arguments : public ::testing::TestWithParam<argument_case> {};
@@ -47,6 +49,8 @@ TEST_P(Arguments, AreReadOrRefused) {
   EXPECT_EQ(args.yes, c.yes);
   EXPECT_STREQ(args.json, c.json);
   EXPECT_EQ(args.count, c.count);
+  EXPECT_EQ(args.if_differs, c.if_differs);
+  EXPECT_EQ(args.msi_exit_codes, c.msi_exit_codes);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -68,6 +72,12 @@ INSTANTIATE_TEST_SUITE_P(
         argument_case{{"-c", "-c"}, false},
         argument_case{{"--json"}, false},  // a report needs its file
         argument_case{{"--Yes"}, false},
+        argument_case{{"--yes", "--if-differs", "--msi-exit-codes"}, true, run_mode::update, true,
+                      nullptr, update::boards_to_try, true, true},
+        argument_case{{"--msi-exit-codes", "--verify"}, true, run_mode::verify, false, nullptr,
+                      update::boards_to_try, false, true},
+        argument_case{{"--if-differs"}, false},      // an option of --yes
+        argument_case{{"--msi-exit-codes"}, false},  // not for the update that asks
         argument_case{{"--yes", "card:0"}, false}));
 
 // A driver's texts may hold any bytes: the report escapes what JSON needs and takes bytes of
@@ -209,15 +219,17 @@ class TwoBoards : public board_test {
     d.log_requests = false;  // a read-back is a million requests
   }
 
-  // Runs the board loop with these options; standard output is dropped.
-  int run(std::vector<const char *> options, update::run_record &record) {
+  // Runs the board loop with these options; standard output goes to `out` when given.
+  int run(std::vector<const char *> options, update::run_record &record,
+          std::string *out = nullptr) {
     options.insert(options.begin(), "vantrel-upgrade");
     update::arguments args;
     EXPECT_TRUE(update::parse_arguments(static_cast<int>(options.size()), options.data(), args));
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
-    const int exit_value = update::run_boards(args, record);
-    ::testing::internal::GetCapturedStdout();
+    const int exit_value = update::deployment_exit(args, record, update::run_boards(args, record));
+    const std::string printed = ::testing::internal::GetCapturedStdout();
+    if (out != nullptr) *out = printed;
     ::testing::internal::GetCapturedStderr();
     expect_nothing_left();
     return exit_value;
@@ -268,6 +280,70 @@ TEST_F(TwoBoards, ARefusedBoardAndAFailedOneGiveTheFailure) {
   record = {};
   EXPECT_EQ(run({"--verify"}, record), update::exit_board_failed);
   EXPECT_EQ(outcomes(record), (std::vector<std::string>{"failed", "refused"}));
+}
+
+// A board that another program holds (its open refused with access denied) is busy, not
+// absent: in the messages, the report and the exit value. No board after it can be told
+// apart from it.
+TEST_F(TwoBoards, ABoardThatAnotherProgramHoldsIsBusy) {
+  d.at(1).state = device_state::held;
+  update::run_record record;
+  std::string out;
+  EXPECT_EQ(run({"--list"}, record, &out), update::exit_board_busy);
+  EXPECT_EQ(outcomes(record), (std::vector<std::string>{"listed", "busy"}));
+  EXPECT_NE(out.find("Card 1 is busy: another program holds it\n"), std::string::npos) << out;
+  record = {};
+  EXPECT_EQ(run({"--list", "--msi-exit-codes"}, record), update::msi_another_install_running);
+}
+
+// --if-differs writes a board only where its flash differs: the same command again writes
+// nothing, and says so.
+TEST_F(TwoBoards, IfDiffersWritesOnlyWhereTheFlashDiffers) {
+  struct step {
+    int exit_value;
+    const char *outcome;
+    bool written;
+  };
+  for (const step &s : {step{update::msi_restart_required, "updated", true},
+                        step{0, "verified", false}}) {
+    model(1).set_region(4, {});  // a write would describe it again
+    update::run_record record;
+    EXPECT_EQ(run({"--yes", "--if-differs", "--msi-exit-codes"}, record), s.exit_value);
+    EXPECT_EQ(outcomes(record), (std::vector<std::string>(2, s.outcome)));
+    EXPECT_EQ(update::power_cycle_needed(record), s.written);
+    EXPECT_EQ(model(1).region(4).comment.empty(), !s.written);
+  }
+}
+
+struct deployment_case {
+  int exit_value;
+  bool written;
+  int mapped;
+};
+
+TEST(DeploymentExit, MapsTheOutcomeToWindowsInstallersValues) {
+  const deployment_case cases[] = {
+      {update::exit_success, true, update::msi_restart_required},
+      {update::exit_success, false, 0},
+      {update::exit_interrupted, true, update::msi_user_cancelled},
+      {update::exit_board_busy, false, update::msi_another_install_running},
+      {update::exit_board_failed, true, update::exit_board_failed},
+      {update::exit_no_board, false, update::exit_no_board},
+  };
+  update::arguments args;
+  args.yes = args.msi_exit_codes = true;
+  for (const deployment_case &c : cases) {
+    update::run_record run;
+    run.boards.resize(1);
+    run.boards[0].regions.resize(1);
+    run.boards[0].regions[0].bytes_written = c.written ? 0x400000 : 0;
+    EXPECT_EQ(update::deployment_exit(args, run, c.exit_value), c.mapped) << c.exit_value;
+    EXPECT_EQ(update::exit_without_report(args, c.mapped),
+              c.exit_value == update::exit_interrupted ? c.mapped
+                                                       : update::exit_report_not_written);
+  }
+  args.msi_exit_codes = false;
+  EXPECT_EQ(update::deployment_exit(args, {}, update::exit_interrupted), update::exit_interrupted);
 }
 
 }  // namespace
