@@ -45,7 +45,8 @@ if(NOT WIN32)
     DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 
-# Packages: a Debian package on Linux, a zip of the 32-bit executables and the DLL on Windows.
+# Packages: a Debian package on Linux, a zip of the 32-bit executables and the DLL on Windows
+# (and, made from the zip by packaging/windows/package, the MSI).
 # The package carries the firmware image set's version, 1.0.34.8, from the image table.
 file(STRINGS ${PROJECT_SOURCE_DIR}/firmware/images.manifest package_line REGEX "^package ")
 string(REGEX REPLACE ".*\\| *([0-9.]+) *$" "\\1" VANTREL_PACKAGE_VERSION "${package_line}")
@@ -61,6 +62,21 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win32)
+  # The administrators' text, with the codes of this version's MSI (packaging/windows/make-msi
+  # derives them), beside bin\ in the zip and in the MSI's folder. The zip's programs and DLL
+  # are signed in CPack's staging folder, when a signing key is named.
+  execute_process(COMMAND ${PROJECT_SOURCE_DIR}/packaging/windows/make-msi --codes ${VANTREL_PACKAGE_VERSION}
+    OUTPUT_VARIABLE msi_codes OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+  string(REPLACE " " ";" msi_codes "${msi_codes}")
+  list(GET msi_codes 0 VANTREL_MSI_PRODUCT_VERSION)
+  list(GET msi_codes 1 VANTREL_MSI_PRODUCT_CODE)
+  list(GET msi_codes 2 VANTREL_MSI_UPGRADE_CODE)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+    ${PROJECT_SOURCE_DIR}/packaging/windows/make-msi ${PROJECT_SOURCE_DIR}/packaging/windows/vantrel-upgrade.wxs)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/README-Windows.txt.in
+    ${PROJECT_BINARY_DIR}/README-Windows.txt @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${PROJECT_BINARY_DIR}/README-Windows.txt DESTINATION .)
+  set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/windows/sign-staged.cmake)
 else()
   set(CPACK_GENERATOR DEB)
 endif()
