@@ -7,6 +7,7 @@
 #include <string>
 
 #include "arguments.h"
+#include "event_log.h"
 #include "interrupt.h"
 #include "json_report.h"
 #include "run.h"
@@ -115,8 +116,11 @@ int main(int argc, char **argv) {
         [&] { report.keep(vok::update::forced_end_record(run)); }, [&] { report.commit_kept(); });
   }
   banner(args);
-  run.exit_value = vok::update::deployment_exit(args, run, vok::update::run_boards(args, run));
+  if (args.unattended()) vok::update::log_run_started(run);
+  const int exit_value = vok::update::run_boards(args, run);
+  run.exit_value = vok::update::deployment_exit(args, run, exit_value);
   run.ended = std::time(nullptr);
+  if (args.unattended()) vok::update::log_run_ended(run);
   if (args.json != nullptr && !report.commit(run, problem)) {
     std::fprintf(stderr, "%s: cannot write the report %s\n", program, problem.c_str());
     std::fprintf(stderr, "%s: the run itself ended with %d\n", program, run.exit_value);

@@ -131,5 +131,40 @@ TEST(WindowsInterrupt, CtrlCBeforeTheFirstWriteStopsTheUpdate) {
   expect_ctrl_c_stops_before_the_first_write(VOK_UPGRADE_PATH);
 }
 
+// --msi-exit-codes as the process ends with them: nothing needed writing, then no board. A
+// whole update through the link under Wine takes many minutes, so the values of a written
+// board (3010), an interrupted run (1602) and a busy board (1618) are shown by the unit tests,
+// in-process.
+TEST(WindowsTool, MsiExitCodesAsTheProcessEndsWithThem) {
+  {
+    simulator_process sim;
+    ASSERT_TRUE(sim.ready());
+    EXPECT_EQ(run_process(VOK_UPGRADE_PATH, {"--list", "--msi-exit-codes"}, "", 600).status, 0);
+  }
+  EXPECT_EQ(run_process(VOK_UPGRADE_PATH, {"--verify", "--msi-exit-codes"}, "", 600).status, 3);
+}
+
+// Each event of the tool has its text in the tool's own message table, which the event source
+// names as its message file.
+TEST(WindowsEvents, EachEventHasItsTextInTheToolsMessageTable) {
+  HMODULE tool = LoadLibraryExA(VOK_UPGRADE_PATH, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(tool, nullptr);
+  const std::pair<DWORD, const char *> events[] = {
+      {1000, "started"},       {1001, "matches"},       {1002, "power was off"},
+      {1003, "refused"},       {1004, "failed"},        {1005, "another program"},
+      {1006, "No Vantrel"},    {1007, "interrupted"},   {1008, "listed"},
+      {1009, "no Vantrel"},    {1010, "differs"}};
+  for (const auto &[id, words] : events) {
+    char *text = nullptr;
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
+        tool, id, 0, reinterpret_cast<char *>(&text), 0, nullptr);
+    ASSERT_NE(length, 0u) << "event " << id;
+    EXPECT_NE(std::string(text).find(words), std::string::npos) << id << ": " << text;
+    LocalFree(text);
+  }
+  FreeLibrary(tool);
+}
+
 }  // namespace
 }  // namespace vok::test
