@@ -216,17 +216,23 @@ TEST(Modes, UpdateThenVerifyThenList) {
   EXPECT_EQ(sim.stop(), 0);
 }
 
+// Ctrl+C once map 2 is written: past the write, well inside its read-back (a region reads in
+// 0.3 s or more).
+process_options interrupt_in_map_2() {
+  process_options how;
+  how.signal_after = "Programming 10 2";
+  how.signal_delay_ms = 50;
+  how.signal = SIGINT;
+  return how;
+}
+
 // An interrupt while region 2 is read back: regions 1 and 2 written and verified, 3 and 4
 // untouched, the board closed, exit 130, and the report saying so.
 TEST(Modes, InterruptFinishesTheRegionInHandAndStartsNoOther) {
   scratch s;
   simulator_process sim({"--flash-file", s.path("flash.bin")});
   ASSERT_TRUE(sim.ready());
-  process_options how;
-  how.signal_after = "Programming 10 2";
-  how.signal_delay_ms = 50;  // past the write, well inside the read-back (a region reads in 0.3 s or more)
-  how.signal = SIGINT;
-  const json r = run_tool(s, "yes_interrupted", {"--yes"}, 130, how);
+  const json r = run_tool(s, "yes_interrupted", {"--yes"}, 130, interrupt_in_map_2());
   EXPECT_EQ(sim.stop(), 0);
   expect_report_frame(r, "yes", 130);
   const json &b = r["boards"][0];
@@ -251,11 +257,7 @@ TEST(Modes, AFailedRegionBeforeAnInterruptFailsTheBoard) {
   scratch s;
   simulator_process sim({"--fail-write", "1"});
   ASSERT_TRUE(sim.ready());
-  process_options how;
-  how.signal_after = "Programming 10 2";
-  how.signal_delay_ms = 50;
-  how.signal = SIGINT;
-  const json r = run_tool(s, "yes_failed_then_interrupted", {"--yes"}, 1, how);
+  const json r = run_tool(s, "yes_failed_then_interrupted", {"--yes"}, 1, interrupt_in_map_2());
   EXPECT_EQ(sim.stop(), 0);
   expect_report_frame(r, "yes", 1);
   const json &b = r["boards"][0];
