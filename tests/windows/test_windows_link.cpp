@@ -131,9 +131,9 @@ TEST(WindowsInterrupt, CtrlCBeforeTheFirstWriteStopsTheUpdate) {
   expect_ctrl_c_stops_before_the_first_write(VOK_UPGRADE_PATH);
 }
 
-// --msi-exit-codes as the process ends with them: nothing needed writing, then no board. A
-// whole update through the link under Wine takes many minutes, so the values of a written
-// board (3010), an interrupted run (1602) and a busy board (1618) are shown by the unit tests,
+// --msi-exit-codes as the process ends with them: nothing needed writing, then no board (the
+// driver tests show 1602). A whole update through the link under Wine takes many minutes, so
+// the values of a written board (3010) and a busy one (1618) are shown by the unit tests,
 // in-process.
 TEST(WindowsTool, MsiExitCodesAsTheProcessEndsWithThem) {
   {
