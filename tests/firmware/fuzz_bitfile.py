@@ -64,7 +64,7 @@ def main():
             print(f"bitfile.check raised on run {runs} (seed {args.seed}): {data.hex()}")
             raise
         runs += 1
-    print(f"{'bitfile':<16} ok    executions {runs:<10} accepted {accepted}")
+    print(f"{'bitfile':<18} ok    executions {runs:<10} accepted {accepted}")
     return 0
 
 
