@@ -107,6 +107,26 @@ TEST(BoardReport, ModulesArePlayedAsTheToolWroteThem) {
   EXPECT_EQ(table, modules);
 }
 
+// A module that the site's board lists after its flash modules is served there too: the
+// modules keep their numbers, and the tool reports the table in the same order.
+TEST(BoardReport, ModulesComeInTheReportsOrder) {
+  scratch s;
+  json modules = json::array();
+  for (const char *name : {"clib-oem", "driver", "pciflash1", "pciflash2", "pciflash3",
+                           "pciflash4", "hdmi-driver"}) {
+    modules.push_back({{"name", name}, {"version", "1.0.33.7"}, {"date", ""}, {"comment", ""},
+                       {"beta", false}, {"beta_number", 0}});
+  }
+  const json site = {{"schema", 1}, {"boards", {{{"card", 0}, {"modules_before", modules}}}}};
+  std::ofstream(s.path("site.json")) << site.dump();
+  json replayed;
+  run_against({"--board-report", s.path("site.json")}, "--list", s.path("replayed.json"),
+              replayed);
+  json table = replayed["boards"][0]["modules_before"];
+  table[0] = modules[0];  // the library's own record is the library's
+  EXPECT_EQ(table, modules);
+}
+
 // Report files that cannot be played: one line on standard error, exit 2, and no simulator
 // published (the tool finds no board).
 struct bad_report {

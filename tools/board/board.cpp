@@ -60,7 +60,18 @@ std::vector<module_version> board::version_table() const {
     table.push_back({"driver", config_.driverversion, 0x14112011, 0x591100, 0, "vokdriver"});
     table.push_back({"cpld", config_.cpldversion, 0, 0, 0, "board logic"});
   }
+  // A flash module's row holds what was last written into its region, wherever it stands;
+  // those the configured table leaves out follow it in map order.
+  bool listed[region_count] = {};
+  for (module_version &m : table) {
+    const int map = flash_map(m.name);
+    if (map == 0) continue;
+    const region_info &r = regions_[map];
+    m = {m.name, r.version, r.date, r.time, r.flags, r.comment};
+    listed[map] = true;
+  }
   for (int map = 1; map < region_count; ++map) {
+    if (listed[map]) continue;
     const region_info &r = regions_[map];
     table.push_back(
         {"pciflash" + std::to_string(map), r.version, r.date, r.time, r.flags, r.comment});

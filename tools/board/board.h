@@ -27,6 +27,15 @@ struct module_version {
   std::string comment;
 };
 
+// The flash region (1 to 4) whose version record the module `name` is, or 0 for any other
+// module.
+inline int flash_map(const std::string &name) {
+  for (int map = 1; map < region_count; ++map) {
+    if (name == "pciflash" + std::to_string(map)) return map;
+  }
+  return 0;
+}
+
 // What the board is. The defaults are a healthy Vantrel board that the update is for.
 struct config {
   std::int32_t devtype = 21;  // Vantrel
@@ -38,8 +47,9 @@ struct config {
   std::uint32_t traceflags = 0;
   std::uint32_t ndevices = 1;
   std::uint32_t cpldversion = 0x00020000;  // cpld 2.0.0.0
-  // Modules of the version table before the four flash modules; when empty, "driver" at the
-  // driver version and "cpld" at the CPLD version.
+  // The version table; when empty, "driver" at the driver version and "cpld" at the CPLD
+  // version. The flash modules that it leaves out follow it, pciflash1 to pciflash4; a row
+  // named after one of them only holds its place: its values are those of the region.
   std::vector<module_version> modules;
   // Version and description of flash regions 1 to 4 before anything is written.
   std::array<std::uint32_t, 4> flashversion{0x07010021, 0x07010021, 0x07010021, 0x07010021};

@@ -164,13 +164,15 @@ int choose_board(const json &boards, int card) {
   return first_vantrel >= 0 ? first_vantrel : first;
 }
 
-// The module table: each flash module sets its region's version record, every other module
-// is a row ahead of them, but for the client library's own record, which the library answers
-// itself. A report without a table leaves the simulator's own.
+// The module table, in the report's order: each flash module sets its region's version record
+// and holds its place, every other module is a row of its own, but for the client library's
+// own record, which the library answers itself. A report without a table leaves the
+// simulator's own, and one of flash modules only the simulator's other modules.
 void load_modules(board_reader &read, const json &list, const std::string &where,
                   board::config &config) {
   if (list.empty()) return;
   std::vector<board::module_version> rows;
+  bool others = false;
   for (std::size_t i = 0; i < list.size() && read.problem().empty(); ++i) {
     const json &m = list[i];
     const std::string at = where + "[" + std::to_string(i) + "]";
@@ -194,19 +196,22 @@ void load_modules(board_reader &read, const json &list, const std::string &where
     if (!name || !version || !comment || !dated || !read.problem().empty()) return;
     const std::uint32_t flags = beta == true ? 1 : 0;
     if (*name == library_module) continue;
-    int map = 1;
-    while (map <= 4 && *name != "pciflash" + std::to_string(map)) ++map;
-    if (map <= 4) {
+    if (const int map = board::flash_map(*name); map != 0) {
       config.flashversion[map - 1] = *version;
       config.flashcomment[map - 1] = *comment;
       config.flashdate[map - 1] = day;
       config.flashtime[map - 1] = time;
       config.flashflags[map - 1] = flags;
     } else {
-      rows.push_back({*name, *version, day, time, flags, *comment});
+      others = true;
     }
+    rows.push_back({*name, *version, day, time, flags, *comment});
   }
-  config.modules = std::move(rows);
+  if (others) {
+    config.modules = std::move(rows);
+  } else {
+    config.modules.clear();
+  }
 }
 
 }  // namespace

@@ -181,7 +181,12 @@ int main(int argc, char **argv) {
           found = true;
         }
       }
-      if (!found) config.modules.push_back({name, word, 0, 0, 0, ""});
+      if (!found) {
+        // Ahead of the flash modules, also where a board report lists them.
+        auto at = config.modules.begin();
+        while (at != config.modules.end() && vok::board::flash_map(at->name) == 0) ++at;
+        config.modules.insert(at, {name, word, 0, 0, 0, ""});
+      }
     }
     if (!problem.empty()) break;
   }
