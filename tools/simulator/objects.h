@@ -1,6 +1,7 @@
 // The simulator's side of the simulator link's named objects: it creates them, waits for
 // the host's trigger, answers through the ready event, and reaches into the memory of the
-// process that sent a message.
+// process that sent a message. Also the one file operation that differs between the
+// platforms.
 #pragma once
 
 #include <cstddef>
@@ -54,5 +55,8 @@ class objects {
   unsigned char *status_view_ = nullptr;
   std::size_t status_size_ = 0;
 };
+
+// Puts the file `from` in the place of `to`, replacing a file there; false when it fails.
+bool replace_file(const std::string &from, const std::string &to);
 
 }  // namespace vok::sim

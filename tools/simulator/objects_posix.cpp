@@ -7,6 +7,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -196,6 +197,10 @@ bool objects::write_sender(std::uint32_t pid, std::uint64_t address, const void 
     length -= static_cast<std::size_t>(n);
   }
   return true;
+}
+
+bool replace_file(const std::string &from, const std::string &to) {
+  return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
 }  // namespace vok::sim

@@ -151,4 +151,11 @@ bool objects::write_sender(std::uint32_t pid, std::uint64_t address, const void 
          done == length;
 }
 
+// The C runtime's rename() refuses an existing target on Windows; MoveFileEx replaces it,
+// and returns once the move is on the disk.
+bool replace_file(const std::string &from, const std::string &to) {
+  return MoveFileExA(from.c_str(), to.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
 }  // namespace vok::sim

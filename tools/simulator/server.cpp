@@ -168,7 +168,7 @@ bool save_flash_file(const std::string &path, const board::board &model) {
     }
     if (!out) return false;
   }
-  return std::rename(temporary.c_str(), path.c_str()) == 0;
+  return replace_file(temporary, path);
 }
 
 }  // namespace vok::sim
