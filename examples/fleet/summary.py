@@ -37,7 +37,10 @@ def read_report(folder, name):
     if not os.path.exists(path):
         return None
     with open(path, encoding="utf-8") as f:
-        report = json.load(f)
+        try:
+            report = json.load(f)
+        except RecursionError:  # a report is never nested this deep
+            raise ValueError("nested too deeply") from None
     if not isinstance(report, dict):
         raise ValueError("not a JSON object")
     return report

@@ -62,6 +62,15 @@ class Summary(unittest.TestCase):
         self.assertIn(formula + "  ", lines[1])
         self.assertTrue(lines[1].endswith("map 1 differs\\nfrom its image"), lines[1])
 
+    def test_a_report_nested_too_deeply_is_unreadable_for_its_host_only(self):
+        _, rows = self.run_summary({
+            "nested": {"verify.json": "[" * 200000},
+            "after": {"verify.json": {"exit": 0, "boards": [board(7, "verified", ["1"] * 4)]}},
+        })
+        self.assertEqual(rows, [
+            ["nested", "", "", "report unreadable", "", "", "verify.json: nested too deeply"],
+            ["after", "0", "7", "verified", "1", "1", ""]])
+
     def test_a_host_that_went_away_is_told_as_such(self):
         # The fleet test plays the other ways of losing a report; a host that goes away it
         # cannot play.
