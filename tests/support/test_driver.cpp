@@ -145,9 +145,9 @@ struct driver_ops {
       if (it->target == target && target->hold_cancel) {
         (it++)->cancelling = true;
       } else if (it->target == target) {
+        ++d.cancels_;  // counted before the status wakes the caller, who may read the count
         set_status(it->ov, status_cancelled);
         it = d.pending_.erase(it);
-        ++d.cancels_;
       } else {
         ++it;
       }
@@ -298,9 +298,9 @@ void driver::complete_cancels() {
   std::lock_guard<std::mutex> hold(lock_);
   for (auto it = pending_.begin(); it != pending_.end();) {
     if (it->cancelling) {
+      ++cancels_;  // counted before the status wakes the caller, who may read the count
       set_status(it->ov, status_cancelled);
       it = pending_.erase(it);
-      ++cancels_;
     } else {
       ++it;
     }
