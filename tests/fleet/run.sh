@@ -3,10 +3,12 @@
 # first run updates the flash and fetches update.json, beside a second host whose board is
 # absent, which fails, and sums both up; the second finds the flash current, and is not changed
 # by the report directory that it creates; the third, on a fresh board that refuses the writes
-# after the first region, fails the host but still counts it changed and reminds of the power
-# cycle: a region was written. Then stand-ins of the tool fail in ways that the simulator does
-# not play (a report that cannot be written, a killed tool, a report that cannot be fetched),
-# and a run where the tool is missing everywhere still replaces the summary of the run before.
+# after the first region, fails the host but still counts it changed (a region was written),
+# and says to run the update again instead of reminding of the power cycle. Then stand-ins of
+# the tool fail in ways that the simulator does not play (a report that cannot be written, a
+# killed tool, a report that cannot be fetched, a busy board, a comparison without a report
+# that can be read), and a run where the tool is missing everywhere still replaces the summary
+# of the run before.
 # Usage: run.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
 source_dir=$1
@@ -44,20 +46,23 @@ run_playbook() {
 
 # play N EXPECTED_CHANGED [EXPECTED_FAILED [INVENTORY]]: runs the playbook; EXPECTED_CHANGED is
 # "some" or 0, EXPECTED_FAILED 0 (the default) or 1, both of localhost; the playbook ends
-# non-zero only when a host failed.
+# non-zero only when a host failed, and reminds of the power cycle only where the update of
+# localhost wrote the flash and completed.
 play() {
-  local log="$tmp/run$1.log" status=0 recap changed failed expected_failed=${3:-0}
+  local log="$tmp/run$1.log" status=0 recap changed failed expected_failed=${3:-0} power=0
   run_playbook "${4:-one.ini}" "$log" || status=$?
   recap=$(grep -E '^localhost +:' "$log" || true)
   changed=$(sed -n 's/.* changed=\([0-9]*\).*/\1/p' <<<"$recap")
   failed=$(sed -n 's/.* failed=\([0-9]*\).*/\1/p' <<<"$recap")
+  grep -q 'power the computer off and on' "$log" && power=1
   if { [ "$status" -ne 0 ] && ! grep -qE ' failed=[1-9]' "$log"; } ||
      [ "$failed" != "$expected_failed" ] ||
      [ -z "$changed" ] || { [ "$2" = some ] && [ "$changed" -lt 1 ]; } ||
      { [ "$2" = 0 ] && [ "$changed" != 0 ]; } ||
-     { [ "$2" = some ] && ! grep -q 'power the computer off and on' "$log"; }; then
+     [ "$power" != "$([ "$2$expected_failed" = some0 ] && echo 1 || echo 0)" ]; then
     cat "$log" >&2
-    fail "run $1: exit $status, recap '$recap' (expected changed=$2 failed=$expected_failed)"
+    fail "run $1: exit $status, recap '$recap', power cycle reminder $power" \
+      "(expected changed=$2 failed=$expected_failed)"
   fi
   echo "run $1: $recap"
 }
@@ -106,6 +111,8 @@ kill -TERM "$simulator" && wait "$simulator" || true
 start_simulator "$build_dir/bin/vok-simulator" --flash-file "$tmp/flash2.bin" \
   --fail-write 2 --fail-write 3 --fail-write 4 || fail "the simulator did not start again"
 play 3 some 1
+grep -q 'but the update did not complete (vantrel-upgrade --yes exited 1): run the update again' \
+  "$tmp/run3.log" || fail "run 3: no word to run the update again after the failed update"
 report update.json 1 failed
 summary "localhost,0,10234,failed,1.0.33.7,1.0.34.8 1.0.33.7 1.0.33.7 1.0.33.7,map 2: SV_ERROR_FLASH_WRITE. Flash write failed."
 
@@ -127,6 +134,12 @@ case $fault.$mode in
     echo "vantrel-upgrade: cannot write the report '$report': No space left on device" >&2
     exit 4 ;;
   killed.--verify) kill -KILL $$ ;;
+  busy.--verify)
+    echo '{"exit": 5, "boards": [{"card": 0, "serial": 10234, "outcome": "busy",
+      "reason": "another program holds the board"}]}' >"$report"
+    exit 5 ;;
+  old.--verify) exit 1 ;;  # older than exit value 4: the report could not be written
+  garbled.--verify) echo '{"exit": 1, "boards": [' >"$report"; exit 1 ;;
   *.--verify)
     echo '{"exit": 1, "boards": [{"card": 0, "serial": 10234, "outcome": "differs",
       "modules_before": [{"name": "pciflash1", "version": "1.0.33.7"}]}]}' >"$report"
@@ -137,7 +150,7 @@ esac
 exit 99
 EOF
 chmod +x stand-in
-for fault in unwritten killed unreported unfetched; do
+for fault in unwritten killed unreported unfetched busy old garbled; do
   ln -s stand-in "stand-in.$fault"
   echo "$fault ansible_connection=local vantrel_upgrade=$tmp/stand-in.$fault" \
     "vantrel_remote_reports=$tmp/$fault" >>faults.ini
@@ -147,6 +160,12 @@ expect run4.log unwritten 0 1
 expect run4.log killed 0 1
 expect run4.log unreported 1 1
 expect run4.log unfetched 1 1
+for fault in busy old garbled; do
+  expect run4.log $fault 0 1
+  [ "$(cat "$tmp/$fault/calls")" = --verify ] || fail "run 4: $fault: the update ran"
+done
+grep -q 'exited 5: a board is held by another program; run the update again later' \
+  "$tmp/run4.log" || fail "run 4: exit value 5 is not told as a busy board"
 if ! grep -q 'exited 4: the report could not be written' "$tmp/run4.log" ||
    ! grep -q 'pciflash1      :   1.0.34.8' "$tmp/run4.log"; then
   fail "run 4: the stop for a report that could not be written does not show the tool's output"
@@ -159,7 +178,10 @@ unwritten="exited 4: the report could not be written" may="; the flash may have 
 summary "unwritten,,,no report,,,$verify $unwritten" \
   "killed,,,no report,,,$verify was killed (signal 9)" \
   "unreported,0,10234,no report,1.0.33.7,,$yes $unwritten$may" \
-  "unfetched,0,10234,no report,1.0.33.7,,$yes exited 0; the reports could not be fetched: *$may"
+  "unfetched,0,10234,no report,1.0.33.7,,$yes exited 0; the reports could not be fetched: *$may" \
+  "busy,0,10234,busy,,,another program holds the board" \
+  "old,,,no report,,,$verify exited 1 and left no report" \
+  "garbled,,,report unreadable,,,verify.json: *"
 echo "run 4: as expected"
 
 echo "localhost ansible_connection=local vantrel_upgrade=$tmp/missing" >missing.ini

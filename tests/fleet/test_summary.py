@@ -15,7 +15,9 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 SUMMARY = os.path.join(HERE, "..", "..", "examples", "fleet", "summary.py")
 MEANINGS = {"2": "a board was refused by the checks", "3": "no Vantrel board was found",
-            "4": "the report could not be written", "130": "the tool was interrupted"}
+            "4": "the report could not be written",
+            "5": "a board is held by another program; run the update again later",
+            "130": "the tool was interrupted"}
 
 
 def module(name, version):
