@@ -36,7 +36,8 @@ bool flush_file(std::FILE *file) {
 }
 
 // The narrow names as open() took them: both go through the ANSI code page.
-bool rename_flushed(const std::string &from, const std::string &to, std::string &reason) {
+bool rename_flushed(const std::string &from, const std::string &to, std::string &reason,
+                    std::string &) {
   if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     return true;
   }
@@ -50,7 +51,10 @@ bool flush_file(std::FILE *file) {
   return fsync(fileno(file)) == 0;
 }
 
-bool rename_flushed(const std::string &from, const std::string &to, std::string &reason) {
+// Once the rename is done the report is at its name: a folder that cannot be flushed after it
+// leaves the report written, with a warning that it may not outlast a power failure.
+bool rename_flushed(const std::string &from, const std::string &to, std::string &reason,
+                    std::string &warning) {
   if (std::rename(from.c_str(), to.c_str()) != 0) {
     reason = std::strerror(errno);
     return false;
@@ -59,9 +63,12 @@ bool rename_flushed(const std::string &from, const std::string &to, std::string 
   const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY);
   // EINVAL: a file system that has no way to flush a directory; nothing more can be done.
   const bool flushed = fd >= 0 && (fsync(fd) == 0 || errno == EINVAL);
-  if (!flushed) reason = std::strerror(errno);
+  if (!flushed) {
+    warning = "'" + to + "' is written, but its folder could not be flushed to the disk (" +
+              std::strerror(errno) + "): it may be lost if the power fails now";
+  }
   if (fd >= 0) ::close(fd);
-  return flushed;
+  return true;
 }
 #endif
 
@@ -165,6 +172,7 @@ json board(const board_record &b) {
   out["regions"] = json::array();
   for (const region_record &r : b.regions) out["regions"].push_back(region(r));
   out["power_cycle_needed"] = power_cycle_needed(b);
+  out["run_again_needed"] = run_again_needed(b);
   return out;
 }
 
@@ -208,6 +216,7 @@ std::string to_json(const run_record &run) {
   for (const board_record &b : run.boards) report["boards"].push_back(board(b));
   report["exit"] = run.exit_value;
   report["power_cycle_needed"] = power_cycle_needed(run);
+  report["run_again_needed"] = run_again_needed(run);
   // ASCII only: every other character as its \u escape.
   return report.dump(2, ' ', true) + "\n";
 }
@@ -281,7 +290,7 @@ bool json_report::write(const std::string &text, std::string &error) {
   const bool closed = std::fclose(file_) == 0;
   file_ = nullptr;
   std::string reason;
-  if (written && closed && rename_flushed(temporary_, path_, reason)) return true;
+  if (written && closed && rename_flushed(temporary_, path_, reason, warning_)) return true;
   error = "'" + path_ + "': " + (!reason.empty() ? reason : std::strerror(written ? errno : saved));
   std::remove(temporary_.c_str());
   return false;

@@ -31,6 +31,10 @@ class json_report {
   // report went there already).
   bool commit(const run_record &run, std::string &error);
 
+  // What the tool should tell the operator about a report that was written: empty, or why
+  // it may not be on the disk yet.
+  const std::string &warning() const { return warning_; }
+
   // Keeps `run` as the report that commit_kept writes; called on the run's thread.
   void keep(const run_record &run);
   // Writes the kept report, unless the report was committed; called from any thread, when
@@ -46,6 +50,7 @@ class json_report {
   std::FILE *file_ = nullptr;
   std::string kept_;
   bool kept_written_ = false;
+  std::string warning_;
 };
 
 }  // namespace vok::update

@@ -42,7 +42,7 @@ void help(const char *program) {
   std::printf("                differs from the images\n");
   std::printf("  --json FILE   write a report of the run in JSON to FILE\n");
   std::printf("  --msi-exit-codes  with --list, --verify or --yes: exit values as Windows\n");
-  std::printf("                Installer's, for deployment systems (see below)\n");
+  std::printf("                Installer's, for deployment systems (Windows only; see below)\n");
   std::printf("  --help        print this text\n");
   std::printf("  --version     print the tool's and the firmware package's versions\n");
   std::printf("  -c            accepted for compatibility; every image is always read back\n");
@@ -97,6 +97,17 @@ int main(int argc, char **argv) {
     identity();
     return 0;
   }
+#if !defined(_WIN32)
+  // A POSIX exit value holds 0 to 255: 3010 would reach the caller as 194, 1602 as 66.
+  if (args.msi_exit_codes) {
+    std::fprintf(stderr,
+                 "%s: --msi-exit-codes is for Windows, whose exit values hold Windows "
+                 "Installer's; here they would arrive cut to 8 bits. Run without it: the exit "
+                 "values are listed by --help.\n",
+                 program);
+    return -1;
+  }
+#endif
   // The handlers come first: an interrupt from here on leaves no temporary report behind.
   vok::update::catch_interrupts();
   vok::update::json_report report;
@@ -125,6 +136,8 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "%s: cannot write the report %s\n", program, problem.c_str());
     std::fprintf(stderr, "%s: the run itself ended with %d\n", program, run.exit_value);
     run.exit_value = vok::update::exit_without_report(args, run.exit_value);
+  } else if (args.json != nullptr && !report.warning().empty()) {
+    std::fprintf(stderr, "%s: warning: %s\n", program, report.warning().c_str());
   }
   vok::update::run_finished();
   return run.exit_value;

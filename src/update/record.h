@@ -81,17 +81,37 @@ struct run_record {
   int exit_value = 0;  // as the program returns it: -1 is 255 to a POSIX shell
 };
 
-// Whether a region of the board (of any board of the run) was written: it loads the new
-// images only after the computer's power was off.
-inline bool power_cycle_needed(const board_record &board) {
+// Whether the run wrote a region of the board.
+inline bool regions_written(const board_record &board) {
   for (const region_record &r : board.regions) {
     if (r.bytes_written != 0) return true;
   }
   return false;
 }
+
+// Whether the board's update is complete, with regions written in this run: the board loads
+// the new images only after the computer's power was off.
+inline bool power_cycle_needed(const board_record &board) {
+  return board.result == outcome::updated && regions_written(board);
+}
+
+// Whether the run wrote regions of the board but did not complete its update (an interrupt, a
+// failed region): the board must be updated again before the computer is powered off, or it
+// would start with new and old images side by side.
+inline bool run_again_needed(const board_record &board) {
+  return board.result != outcome::updated && regions_written(board);
+}
+
+// The same for any board of the run.
 inline bool power_cycle_needed(const run_record &run) {
   for (const board_record &b : run.boards) {
     if (power_cycle_needed(b)) return true;
+  }
+  return false;
+}
+inline bool run_again_needed(const run_record &run) {
+  for (const board_record &b : run.boards) {
+    if (run_again_needed(b)) return true;
   }
   return false;
 }

@@ -206,11 +206,16 @@ int run_boards(const arguments &args, run_record &run, const imageentry (&images
       sv_close(sv);
     }
   }
-  if (stopped_by_interrupt(run)) return exit_interrupted;
   if (args.unattended()) {
+    // A board that failed or was refused decides, also when an interrupt stopped a later
+    // board: running the same command again would not mend it.
+    const int worst = unattended_exit(run, found);
+    if (worst == exit_board_failed || worst == exit_board_refused) return worst;
+    if (stopped_by_interrupt(run)) return exit_interrupted;
     if (!found) closing_advice(args);
-    return unattended_exit(run, found);
+    return worst;
   }
+  if (stopped_by_interrupt(run)) return exit_interrupted;
   if (found) return 0;
   closing_advice(args);
   if (!interrupted()) wait_for_key();

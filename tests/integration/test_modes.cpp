@@ -62,7 +62,9 @@ void expect_report_frame(const json &r, const char *mode, int status) {
   EXPECT_EQ(r["exit"].get<int>() & 0xFF, status);
   for (const json &b : r["boards"]) {
     EXPECT_EQ(b["setup"], "PCI,card:" + std::to_string(b["card"].get<int>()));
+    bool written = false;
     for (const json &g : b["regions"]) {
+      written = written || g["bytes_written"] != 0;
       const int code = g["result"]["code"];
       EXPECT_EQ(g["result"]["name"], code == 0 ? "SV_OK" : g["result"]["name"]);
       EXPECT_TRUE(g["result"]["text"].is_string());
@@ -72,6 +74,9 @@ void expect_report_frame(const json &r, const char *mode, int status) {
     const bool explained = outcome == "listed" || outcome == "updated" ||
                            outcome == "verified" || outcome == "skipped";
     EXPECT_EQ(b["reason"].is_null(), explained) << outcome;
+    // Only a complete update asks for the power cycle; an unfinished one for another run.
+    EXPECT_EQ(b["power_cycle_needed"], written && outcome == "updated") << outcome;
+    EXPECT_EQ(b["run_again_needed"], written && outcome != "updated") << outcome;
   }
 }
 

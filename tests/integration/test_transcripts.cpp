@@ -85,6 +85,8 @@ const scenario scenarios[] = {
     // Paths that the report could not be renamed to are refused before any board is opened.
     {"report_is_a_directory", std::nullopt, {"--yes", "--json", "."}, "", 255},
     {"report_without_a_file_name", std::nullopt, {"--yes", "--json", ""}, "", 255},
+    // Windows Installer's exit values do not fit a POSIX exit value.
+    {"msi_exit_codes_outside_windows", healthy, {"--yes", "--msi-exit-codes"}, "", 255},
 };
 
 class Transcript : public ::testing::TestWithParam<scenario> {};

@@ -52,7 +52,7 @@ TEST_P(ReportFlush, TheFileThenItsFolder) {
   const std::string path = (dir / "r.json").string();
   update::run_record run;
   run.boards.resize(1);
-  std::string error;
+  std::string error, warning;
   {
     update::json_report report;
     ASSERT_TRUE(report.open(path.c_str(), error)) << error;
@@ -60,6 +60,7 @@ TEST_P(ReportFlush, TheFileThenItsFolder) {
     failing_flush = c.failing;
     EXPECT_EQ(report.commit(run, error), c.committed) << error;
     failing_flush = 0;
+    warning = report.warning();
   }
   EXPECT_EQ(flushes, c.failing != 0 ? c.failing : 2);
   std::ifstream in(path, std::ios::binary);
@@ -69,6 +70,7 @@ TEST_P(ReportFlush, TheFileThenItsFolder) {
   if (!c.committed) {
     EXPECT_EQ(error, "'" + path + "': " + std::strerror(EIO));
   }
+  EXPECT_EQ(warning.find(std::strerror(EIO)) != std::string::npos, c.failing == 2) << warning;
   fs::remove_all(dir);
 }
 
@@ -76,8 +78,9 @@ INSTANTIATE_TEST_SUITE_P(
     Commit, ReportFlush,
     ::testing::Values(flush_case{"both_flushed", 0, true, true},
                       flush_case{"file_flush_fails", 1, false, false},
-                      // Renamed already: whole, but not known to be on the disk.
-                      flush_case{"folder_flush_fails", 2, false, true}),
+                      // Renamed already: in place, with a warning that it may not be on
+                      // the disk.
+                      flush_case{"folder_flush_fails", 2, true, true}),
     [](const auto &info) { return std::string(info.param.name); });
 
 }  // namespace

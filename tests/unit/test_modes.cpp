@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -315,6 +316,49 @@ TEST_F(TwoBoards, IfDiffersWritesOnlyWhereTheFlashDiffers) {
   }
 }
 
+// An interrupt on a later board leaves the run's outcome to a board that failed before it; a
+// board whose update the interrupt left unfinished asks for another run, never a power cycle.
+TEST_F(TwoBoards, AnInterruptDecidesNeitherOverAFailureNorForAPowerCycle) {
+  struct step {
+    const char *name;
+    int refused_writes_on;  // the board whose writes are refused; -1: none
+    int interrupt_on;       // the board whose first request of `code` interrupts the run
+    std::uint32_t code;
+    int exit_value;
+    std::vector<std::string> outcomes;
+    bool run_again;
+  };
+  const step steps[] = {
+      {"failure_then_interrupt", 0, 1, ORVELLO_REQ_OPEN, update::exit_board_failed,
+       {"failed", "interrupted"}, false},
+      {"interrupt_in_region_1", -1, 0, ORVELLO_REQ_FLASHWRITE, update::msi_user_cancelled,
+       {"interrupted", "interrupted"}, true},
+  };
+  for (const step &s : steps) {
+    update::reset_interrupts();
+    for (int card : {0, 1}) {
+      d.at(card).result_for.clear();
+      d.at(card).answer = nullptr;
+    }
+    if (s.refused_writes_on >= 0) {
+      d.at(s.refused_writes_on).result_for[ORVELLO_REQ_FLASHWRITE] = SV_ERROR_FLASH_WRITE;
+    }
+    board::board &interrupted = model(s.interrupt_on);
+    d.at(s.interrupt_on).answer = [&interrupted, code = s.code](void *record, std::size_t size) {
+      std::uint32_t asked;
+      std::memcpy(&asked, static_cast<const char *>(record) + 8, 4);
+      if (asked == code) update::interrupt_run();
+      serve_in_process(interrupted, record, size);
+    };
+    update::run_record record;
+    EXPECT_EQ(run({"--yes", "--msi-exit-codes"}, record), s.exit_value) << s.name;
+    EXPECT_EQ(outcomes(record), s.outcomes) << s.name;
+    EXPECT_FALSE(update::power_cycle_needed(record)) << s.name;
+    EXPECT_EQ(update::run_again_needed(record), s.run_again) << s.name;
+  }
+  update::reset_interrupts();
+}
+
 struct deployment_case {
   int exit_value;
   bool written;
@@ -335,6 +379,7 @@ TEST(DeploymentExit, MapsTheOutcomeToWindowsInstallersValues) {
   for (const deployment_case &c : cases) {
     update::run_record run;
     run.boards.resize(1);
+    run.boards[0].result = update::outcome::updated;
     run.boards[0].regions.resize(1);
     run.boards[0].regions[0].bytes_written = c.written ? 0x400000 : 0;
     EXPECT_EQ(update::deployment_exit(args, run, c.exit_value), c.mapped) << c.exit_value;
