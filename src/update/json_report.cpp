@@ -143,7 +143,8 @@ json region(const region_record &r) {
           {"result",
            {{"code", r.result},
             {"name", text_or_null(error_name(r.result))},
-            {"text", text(errortext_lookup(r.result))}}}};
+            {"text", text(errortext_lookup(r.result))}}},
+          {"record_matches", r.record_matches ? json(*r.record_matches) : json(nullptr)}};
 }
 
 json board(const board_record &b) {

@@ -52,6 +52,10 @@ struct region_record {
   int mismatches = 0;
   std::vector<mismatch> first_mismatches;  // the first ten
   int result = 0;                          // an SV_ code; SV_ERROR_FLASH_VERIFY for mismatches
+  // Whether the region's record in the version table (version and description) is the one that
+  // the update writes; unknown when the board lists no record for the region, or when the
+  // region was not compared.
+  std::optional<bool> record_matches;
 };
 
 struct board_record {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -92,7 +93,10 @@ struct passage {
       if (static_cast<std::size_t>(row) < board.regions.size()) {
         const region_record &r = board.regions[row];
         if (!mode.write) {
-          state = r.result == SV_OK ? "matches" : "differs or could not be read";
+          state = r.result == SV_OK && r.record_matches != false ? "matches"
+                                                                  : "differs or could not be read";
+        } else if (r.bytes_written == 0 && r.result == SV_OK) {
+          state = "current, not written";
         } else if (r.bytes_written != 0) {
           state = r.result == SV_OK ? "written and verified" : "written, verification failed";
         } else if (r.result != SV_OK) {
@@ -116,40 +120,85 @@ struct passage {
     board.reason = interrupt;
   }
 
-  // With compare_first: compares regions 1 to 4 with the images until one differs. True when
-  // the board is to be written; otherwise the passage has ended (the flash matches, a region
-  // could not be read, or an interrupt came), with the comparisons as its regions.
-  bool differs_from(const imageentry *table, const char (*desc)[64]) {
+  // The region's record in the version table before the update (module "pciflash<map>")
+  // against the version and description that the update writes; unknown when the board
+  // lists no record for the region, and the data alone then decides.
+  std::optional<bool> record_matches(int row, const char *description) const {
+    const std::string name = "pciflash" + std::to_string(map_of_row[row]);
+    for (const module_record &m : board.modules_before) {
+      if (m.name != name) continue;
+      const bool same = m.version == version_text(firmware::package_version) &&
+                        m.comment == description;
+      if (!same) {
+        std::printf("map %d is described as %s '%s'; the update writes %s '%s'\n",
+                    map_of_row[row], m.version.c_str(), m.comment.c_str(),
+                    version_text(firmware::package_version).c_str(), description);
+      }
+      return same;
+    }
+    return std::nullopt;
+  }
+
+  // Compares one region with what the update writes: its record, then its data.
+  region_record compare(int row, const imageentry &image, const char *description) {
+    long_step_begins();
+    region_record r = verifyflash(sv, map_of_row[row], image, description);
+    r.record_matches = record_matches(row, description);
+    return r;
+  }
+
+  // With compare_first: compares regions 1 to 4 with what the update writes (a region whose
+  // record differs is not read: it is written anyway). Each region that is current is kept in
+  // `current`, and only the others are to be written. True when a region is to be written;
+  // otherwise the passage has ended (the flash is current, a region could not be read, or an
+  // interrupt came), with the comparisons as its regions.
+  bool differs_from(const imageentry *table, const char (*desc)[64],
+                    std::optional<region_record> (&current)[filled_rows]) {
     std::printf("\nComparing the flash with the images before writing\n");
+    bool differs = false;
     for (int row = 0; row < filled_rows; ++row) {
       if (stopped_by_interrupt()) return false;
-      long_step_begins();
-      region_record r = verifyflash(sv, map_of_row[row], table[row], desc[row]);
-      if (r.result == SV_ERROR_FLASH_VERIFY) {
-        board.regions.clear();
-        return true;
+      if (record_matches(row, desc[row]) == false) {
+        differs = true;
+        continue;
       }
-      board.regions.push_back(std::move(r));
-      if (board.regions.back().result != SV_OK) break;
+      region_record r = compare(row, table[row], desc[row]);
+      if (r.result == SV_ERROR_FLASH_VERIFY) {
+        differs = true;
+      } else if (r.result != SV_OK) {
+        board.regions.push_back(std::move(r));
+        break;
+      } else {
+        current[row] = std::move(r);
+      }
     }
-    const bool matches = board.regions.size() == static_cast<std::size_t>(filled_rows);
-    if (matches) std::printf("The flash matches the images: nothing is written\n");
-    board.result = matches ? outcome::verified : outcome::failed;
-    board.reason = matches ? "the flash matches the images: nothing written"
-                           : "map " + std::to_string(board.regions.back().map) +
-                                 " could not be read: " +
-                                 errortext_lookup(board.regions.back().result);
+    if (board.regions.empty() && differs) return true;
+    if (board.regions.empty()) {
+      for (auto &r : current) board.regions.push_back(std::move(*r));
+      std::printf("The flash matches the images: nothing is written\n");
+      board.result = outcome::verified;
+      board.reason = "the flash matches the images: nothing written";
+    } else {
+      board.result = outcome::failed;
+      board.reason = "map " + std::to_string(board.regions.back().map) +
+                     " could not be read: " + errortext_lookup(board.regions.back().result);
+    }
     sv_close(sv);
     return false;
   }
 
-  // The outcome of the regions that ran: the first that failed, else whether any differs.
+  // The outcome of the regions that ran: the first that failed, else whether any differs (in
+  // its data, or in its record).
   void conclude() {
     bool differs = false;
     for (const region_record &r : board.regions) {
-      if (r.result == SV_OK) continue;
-      if (r.result == SV_ERROR_FLASH_VERIFY && !mode.write) {
-        if (!differs) board.reason = "map " + std::to_string(r.map) + " differs from its image";
+      if (r.result == SV_OK && (mode.write || r.record_matches != false)) continue;
+      if ((r.result == SV_ERROR_FLASH_VERIFY || r.result == SV_OK) && !mode.write) {
+        if (!differs) {
+          board.reason = "map " + std::to_string(r.map) +
+                         (r.result == SV_OK ? "'s record differs from the update's"
+                                            : " differs from its image");
+        }
         differs = true;
         continue;
       }
@@ -262,7 +311,8 @@ int upgradecard(sv_handle *sv, const imageentry (&images)[4], const update_steps
     std::snprintf(desc[row], sizeof desc[row], description_format[row],
                   bitfiledate(table[row].data, table[row].size), table[row].version);
   }
-  if (mode.write && mode.compare_first && !run.differs_from(table, desc)) {
+  std::optional<region_record> current[filled_rows];  // compared first and current: not written
+  if (mode.write && mode.compare_first && !run.differs_from(table, desc, current)) {
     return board.result == outcome::interrupted ? -1 : 0;
   }
   if (mode.write && !run.confirmed()) return run.stop(outcome::declined, "not confirmed");
@@ -270,11 +320,16 @@ int upgradecard(sv_handle *sv, const imageentry (&images)[4], const update_steps
 
   // Once a region is started it is finished: an interrupt is looked at between regions.
   for (int row = 0; row < filled_rows && !interrupted(); ++row) {
+    if (current[row]) {
+      std::printf("map %d is current: not written\n", map_of_row[row]);
+      board.regions.push_back(std::move(*current[row]));
+      continue;
+    }
     long_step_begins();
     board.regions.push_back(mode.write ? programflash(sv, map_of_row[row], table[row],
                                                       firmware::package_version, desc[row],
                                                       mode.wait)
-                                       : verifyflash(sv, map_of_row[row], table[row], desc[row]));
+                                       : run.compare(row, table[row], desc[row]));
   }
   if (board.regions.size() < static_cast<std::size_t>(filled_rows)) {
     run.report_interrupted_regions();

@@ -297,23 +297,40 @@ TEST_F(TwoBoards, ABoardThatAnotherProgramHoldsIsBusy) {
   EXPECT_EQ(run({"--list", "--msi-exit-codes"}, record), update::msi_another_install_running);
 }
 
-// --if-differs writes a board only where its flash differs: the same command again writes
-// nothing, and says so.
-TEST_F(TwoBoards, IfDiffersWritesOnlyWhereTheFlashDiffers) {
+// --if-differs writes only the regions that differ, in their data or in their record: the
+// same command again writes nothing, and says so. --verify finds a region whose record is
+// not the update's as differing, also when its data is current.
+TEST_F(TwoBoards, IfDiffersWritesOnlyTheRegionsThatDiffer) {
   struct step {
+    std::vector<const char *> options;
     int exit_value;
     const char *outcome;
-    bool written;
+    std::vector<bool> written;  // regions 1 to 4 of board 1
   };
-  for (const step &s : {step{update::msi_restart_required, "updated", true},
-                        step{0, "verified", false}}) {
-    model(1).set_region(4, {});  // a write would describe it again
+  const std::vector<bool> all(4, true), none(4, false), only_4 = {false, false, false, true};
+  const step steps[] = {
+      {{"--yes", "--if-differs", "--msi-exit-codes"}, update::msi_restart_required, "updated", all},
+      {{"--verify"}, update::exit_board_failed, "differs", none},  // region 4's record is gone
+      {{"--yes", "--if-differs", "--msi-exit-codes"}, update::msi_restart_required, "updated",
+       only_4},
+      {{"--yes", "--if-differs", "--msi-exit-codes"}, 0, "verified", none},
+      {{"--verify"}, update::exit_success, "verified", none},
+  };
+  for (const step &s : steps) {
+    if (s.options[0] == std::string("--verify") && s.exit_value != 0) {
+      model(0).set_region(4, {});
+      model(1).set_region(4, {});  // the data stays the images'
+    }
     update::run_record record;
-    EXPECT_EQ(run({"--yes", "--if-differs", "--msi-exit-codes"}, record), s.exit_value);
-    EXPECT_EQ(outcomes(record), (std::vector<std::string>(2, s.outcome)));
-    EXPECT_EQ(update::power_cycle_needed(record), s.written);
-    EXPECT_EQ(model(1).region(4).comment.empty(), !s.written);
+    EXPECT_EQ(run(s.options, record), s.exit_value) << s.options[0];
+    EXPECT_EQ(outcomes(record), (std::vector<std::string>(2, s.outcome))) << s.options[0];
+    ASSERT_EQ(record.boards[1].regions.size(), 4u);
+    std::vector<bool> written;
+    for (const auto &r : record.boards[1].regions) written.push_back(r.bytes_written != 0);
+    EXPECT_EQ(written, s.written) << s.options[0];
+    EXPECT_EQ(update::power_cycle_needed(record), s.written != none) << s.options[0];
   }
+  EXPECT_EQ(model(1).region(4).comment, "sx 20090403 2.14") << "described again";
 }
 
 // An interrupt on a later board leaves the run's outcome to a board that failed before it; a
