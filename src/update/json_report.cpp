@@ -215,6 +215,7 @@ std::string to_json(const run_record &run) {
   report["ended"] = utc(run.ended);
   report["boards"] = json::array();
   for (const board_record &b : run.boards) report["boards"].push_back(board(b));
+  report["cards_not_tried"] = run.not_tried;
   report["exit"] = run.exit_value;
   report["power_cycle_needed"] = power_cycle_needed(run);
   report["run_again_needed"] = run_again_needed(run);

@@ -54,7 +54,8 @@ void help(const char *program) {
   std::printf("    2  a board was refused by the checks, and none failed\n");
   std::printf("    3  no Vantrel board was found (--list: no board)\n");
   std::printf("    4  the report could not be written (the boards' outcome is on the output)\n");
-  std::printf("    5  a board is held by another program: close it, then run this again\n");
+  std::printf("    5  a board is held by another program (close it, then run this again)\n");
+  std::printf("       or by another run of this tool (run this again when it has ended)\n");
   std::printf("  130  interrupted\n");
   std::printf("With --msi-exit-codes: 3010 written and verified (the power must be off once\n");
   std::printf("before the boards load the images: a restart is not enough), 0 nothing needed\n");

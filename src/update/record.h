@@ -82,6 +82,7 @@ struct run_record {
   std::time_t started = 0;
   std::time_t ended = 0;
   std::vector<board_record> boards;
+  std::vector<int> not_tried;  // cards past a held one, which the run could not reach
   int exit_value = 0;  // as the program returns it: -1 is 255 to a POSIX shell
 };
 

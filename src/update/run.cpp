@@ -5,6 +5,7 @@
 #include <ctime>
 #include <utility>
 
+#include "board_lock.h"
 #include "console.h"
 #include "interrupt.h"
 #include "report.h"
@@ -87,6 +88,68 @@ void list_board(sv_handle *sv, board_record &board) {
   board.result = complete ? outcome::listed : outcome::failed;
   board.reason = complete ? "" : walk.reason;
   sv_close(sv);
+}
+
+// Takes the board's lock for the steps that read or write its flash. False, with the board
+// busy, when another run holds it; a lock that cannot be made is only a warning, for the
+// driver's exclusive open still keeps most second runs off.
+bool hold_board(board_lock &lock, board_record &board) {
+  switch (lock.take(board.card)) {
+    case board_lock::state::held:
+      return true;
+    case board_lock::state::unavailable:
+      std::fprintf(stderr, "vantrel-upgrade: warning: %s; the run goes on without it\n",
+                   lock.problem().c_str());
+      return true;
+    case board_lock::state::taken:
+      break;
+  }
+  std::printf("Card %d is busy: another run of vantrel-upgrade updates or verifies it\n",
+              board.card);
+  board.result = outcome::busy;
+  board.reason = "another run of vantrel-upgrade holds the board: run this again when it ends";
+  return false;
+}
+
+// The card whose device another program holds, when the named board `card` cannot be opened
+// for that reason: the library's device search stops at the first device that it cannot open,
+// so it is the lowest card that reports busy. (Without a board argument the cards below were
+// opened a moment ago: the held one is the card itself.)
+int held_card(int card) {
+  for (int lower = 0; lower < card; ++lower) {
+    char setup[cardstring_size];
+    std::snprintf(setup, sizeof setup, "PCI,card:%d", lower);
+    sv_handle *sv = nullptr;
+    const int result = sv_openex_forward(&sv, setup, 1, 0, 0, 0);
+    if (sv != nullptr) sv_close(sv);
+    if (result == SV_ERROR_DEVICEINUSE) return lower;
+  }
+  return card;
+}
+
+// A board whose open another program refused: names the device that is held, and the boards
+// that the run therefore cannot reach.
+void report_busy(const arguments &args, run_record &run, board_record &board) {
+  const int held = args.count == 1 ? held_card(board.card) : board.card;
+  if (held == board.card) {
+    std::printf("Card %d is busy: another program holds it\n", board.card);
+    board.reason = "another program holds the board: close it, then run this again";
+  } else {
+    std::printf("Card %d cannot be reached: card %d before it is held by another program\n",
+                board.card, held);
+    board.reason = "card " + std::to_string(held) +
+                   " is held by another program, and no board after it can be reached: close "
+                   "that program, then run this again";
+  }
+  board.result = outcome::busy;
+  const int last = args.first + args.count - 1;
+  if (board.card < last) {
+    for (int card = board.card + 1; card <= last; ++card) run.not_tried.push_back(card);
+    std::printf("Cards %d to %d were not tried: no board after a held one can be reached\n",
+                board.card + 1, last);
+    board.reason += "; cards " + std::to_string(board.card + 1) + " to " + std::to_string(last) +
+                    " were not tried";
+  }
 }
 
 void closing_advice(const arguments &args) {
@@ -183,9 +246,7 @@ int run_boards(const arguments &args, run_record &run, const imageentry (&images
     if (sv == nullptr) {
       // The library's search for a board stops at a device that it cannot open: every later
       // board number would name this device again.
-      std::printf("Card %d is busy: another program holds it\n", board.card);
-      board.result = outcome::busy;
-      board.reason = "another program holds the board: close it, then run this again";
+      report_busy(args, run, board);
       break;
     }
     if (!identify(sv, board)) {  // ends the run at once
@@ -196,6 +257,12 @@ int run_boards(const arguments &args, run_record &run, const imageentry (&images
       list_board(sv, board);
       found = true;
     } else if (*board.devtype == vantrel_devtype) {
+      board_lock lock;
+      if (!hold_board(lock, board)) {
+        sv_close(sv);
+        found = found || args.unattended();  // a Vantrel board, only not now: no advice for none
+        continue;
+      }
       std::printf(args.mode == run_mode::verify ? " Verifying card %d\n" : " Programming card %d\n",
                   board.card);
       upgradecard(sv, images, steps, board);  // closes the board on every path

@@ -5,12 +5,14 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <regex>
+#include <thread>
 
 #include "golden.h"
 #include "image_set.h"
@@ -269,6 +271,35 @@ TEST(Modes, AFailedRegionBeforeAnInterruptFailsTheBoard) {
   EXPECT_EQ(b["outcome"], "failed");
   EXPECT_NE(b["reason"].get<std::string>().find("interrupted"), std::string::npos) << b["reason"];
   EXPECT_EQ(b["regions"].size(), 2u);
+}
+
+// Two runs on one board at once: the second, started while the first updates the board, finds
+// it held, touches nothing and ends with 5; the first completes. The runs' lock files are in a
+// folder of the test's own.
+TEST(Modes, ASecondRunWhileTheFirstUpdatesFindsTheBoardBusy) {
+  scratch s;
+  setenv("VANTREL_UPGRADE_LOCK_DIR", s.dir.c_str(), 1);
+  simulator_process sim({"--flash-file", s.path("flash.bin")});
+  ASSERT_TRUE(sim.ready());
+  process_result first;
+  std::thread update([&] { first = run_process(VOK_UPGRADE_PATH, {"--yes"}, ""); });
+  // The first run has taken the board's lock once its lock file is there; its update lasts
+  // seconds after that.
+  const fs::path lock = s.dir / "vantrel-upgrade.card0";
+  for (int i = 0; i < scaled_seconds(60) * 100 && !fs::exists(lock); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  const json second = run_tool(s, "yes_board_held_by_another_run", {"--yes", "--if-differs"},
+                               5);
+  update.join();
+  unsetenv("VANTREL_UPGRADE_LOCK_DIR");
+  EXPECT_EQ(sim.stop(), 0);
+  EXPECT_EQ(first.status, 0) << first.out << first.err;
+  EXPECT_NE(first.out.find("Checking versions after upgrade"), std::string::npos) << first.out;
+  expect_report_frame(second, "yes", 5);
+  ASSERT_EQ(second["boards"].size(), 1u);
+  EXPECT_EQ(second["boards"][0]["outcome"], "busy");
+  EXPECT_TRUE(second["boards"][0]["regions"].empty());
 }
 
 }  // namespace

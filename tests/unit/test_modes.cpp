@@ -16,6 +16,7 @@
 #endif
 
 #include "arguments.h"
+#include "board_lock.h"
 #include "interrupt.h"
 #include "json_report.h"
 #include "lifecycle.h"
@@ -218,7 +219,17 @@ class TwoBoards : public board_test {
     d.at(0);
     d.at(1);
     d.log_requests = false;  // a read-back is a million requests
+    // The boards' locks in a folder of this test's own, away from the tool's real runs.
+    locks = std::filesystem::temp_directory_path() /
+            ("vok-locks-" + std::to_string(std::random_device{}()));
+    std::filesystem::create_directories(locks);
+    setenv("VANTREL_UPGRADE_LOCK_DIR", locks.c_str(), 1);
   }
+  void TearDown() override {
+    unsetenv("VANTREL_UPGRADE_LOCK_DIR");
+    std::filesystem::remove_all(locks);
+  }
+  std::filesystem::path locks;
 
   // Runs the board loop with these options; standard output goes to `out` when given.
   int run(std::vector<const char *> options, update::run_record &record,
@@ -287,14 +298,48 @@ TEST_F(TwoBoards, ARefusedBoardAndAFailedOneGiveTheFailure) {
 // absent: in the messages, the report and the exit value. No board after it can be told
 // apart from it.
 TEST_F(TwoBoards, ABoardThatAnotherProgramHoldsIsBusy) {
-  d.at(1).state = device_state::held;
-  update::run_record record;
-  std::string out;
-  EXPECT_EQ(run({"--list"}, record, &out), update::exit_board_busy);
-  EXPECT_EQ(outcomes(record), (std::vector<std::string>{"listed", "busy"}));
-  EXPECT_NE(out.find("Card 1 is busy: another program holds it\n"), std::string::npos) << out;
-  record = {};
-  EXPECT_EQ(run({"--list", "--msi-exit-codes"}, record), update::msi_another_install_running);
+  struct step {
+    int held;
+    std::vector<const char *> options;
+    std::vector<std::string> outcomes;
+    const char *line;
+    std::vector<int> not_tried;
+  };
+  const step steps[] = {
+      {1, {"--list"}, {"listed", "busy"}, "Card 1 is busy: another program holds it\n",
+       {2, 3, 4, 5, 6, 7}},
+      // The library's search stops at the held board 0: board 1 is not reached, and says why.
+      {0, {"--list", "PCI,card:1"}, {"busy"},
+       "Card 1 cannot be reached: card 0 before it is held by another program\n", {}},
+  };
+  for (const step &s : steps) {
+    d.at(0).state = d.at(1).state = device_state::present;
+    d.at(s.held).state = device_state::held;
+    update::run_record record;
+    std::string out;
+    EXPECT_EQ(run(s.options, record, &out), update::exit_board_busy);
+    EXPECT_EQ(outcomes(record), s.outcomes);
+    EXPECT_NE(out.find(s.line), std::string::npos) << out;
+    EXPECT_EQ(record.not_tried, s.not_tried);
+  }
+}
+
+// A board that another run of the tool holds is busy for every mode that reads or writes the
+// flash; the other boards are still updated.
+TEST_F(TwoBoards, ABoardThatAnotherRunHoldsIsBusyAndTheOthersGoOn) {
+  update::board_lock other_run;
+  ASSERT_EQ(other_run.take(1), update::board_lock::state::held);
+  for (const char *mode : {"--verify", "--yes"}) {
+    update::run_record record;
+    std::string out;
+    EXPECT_EQ(run({mode}, record, &out), mode == std::string("--yes") ? update::exit_board_busy
+                                                                      : update::exit_board_failed);
+    EXPECT_EQ(outcomes(record), (std::vector<std::string>{mode[2] == 'y' ? "updated" : "differs",
+                                                          "busy"}));
+    EXPECT_NE(out.find("Card 1 is busy: another run of vantrel-upgrade updates or verifies it"),
+              std::string::npos) << out;
+  }
+  EXPECT_EQ(model(1).region(1).comment, "fx 20110301 33.7") << "board 1 was not written";
 }
 
 // --if-differs writes only the regions that differ, in their data or in their record: the
