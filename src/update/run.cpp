@@ -9,6 +9,7 @@
 #include "console.h"
 #include "interrupt.h"
 #include "report.h"
+#include "rights.h"
 #include "upgrade.h"
 #include "vokoem/vokoem.h"
 
@@ -130,6 +131,15 @@ int held_card(int card) {
 // A board whose open another program refused: names the device that is held, and the boards
 // that the run therefore cannot reach.
 void report_busy(const arguments &args, run_record &run, board_record &board) {
+  if (!board_rights()) {
+    // The driver's "access denied" to a process without the rights, not a board in use.
+    std::printf("Card %d cannot be opened: this program needs the administrator's rights\n",
+                board.card);
+    board.result = outcome::failed;
+    board.reason = "the board cannot be opened without the administrator's rights: run this "
+                   "again as administrator (elevated)";
+    return;
+  }
   const int held = args.count == 1 ? held_card(board.card) : board.card;
   if (held == board.card) {
     std::printf("Card %d is busy: another program holds it\n", board.card);

@@ -20,6 +20,7 @@
 #include "interrupt.h"
 #include "json_report.h"
 #include "lifecycle.h"
+#include "rights.h"
 #include "run.h"
 
 namespace vok::test {
@@ -322,6 +323,21 @@ TEST_F(TwoBoards, ABoardThatAnotherProgramHoldsIsBusy) {
     EXPECT_NE(out.find(s.line), std::string::npos) << out;
     EXPECT_EQ(record.not_tried, s.not_tried);
   }
+}
+
+// Without the administrator's rights the driver refuses every open as it refuses a board in
+// use: the run fails and says what to do, instead of asking for a retry that cannot succeed.
+TEST_F(TwoBoards, AnOpenRefusedForWantOfRightsFailsAndSaysSo) {
+  d.at(0).state = device_state::held;
+  update::board_rights = [] { return false; };
+  update::run_record record;
+  std::string out;
+  EXPECT_EQ(run({"--yes"}, record, &out), update::exit_board_failed);
+  update::board_rights = update::has_board_rights;
+  EXPECT_EQ(outcomes(record), (std::vector<std::string>{"failed"}));
+  EXPECT_NE(out.find("Card 0 cannot be opened: this program needs the administrator's rights"),
+            std::string::npos) << out;
+  EXPECT_NE(record.boards[0].reason.find("as administrator"), std::string::npos);
 }
 
 // A board that another run of the tool holds is busy for every mode that reads or writes the
