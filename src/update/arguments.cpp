@@ -17,6 +17,7 @@ enum option_bit : unsigned {
   option_json = 64,
   option_if_differs = 128,
   option_msi_exit_codes = 256,
+  option_power_cycled = 512,
 };
 
 struct option_name {
@@ -28,7 +29,7 @@ constexpr option_name options[] = {
     {"-c", option_c},           {"--help", option_help}, {"--version", option_version},
     {"--list", option_list},    {"--verify", option_verify}, {"--yes", option_yes},
     {"--json", option_json},    {"--if-differs", option_if_differs},
-    {"--msi-exit-codes", option_msi_exit_codes},
+    {"--msi-exit-codes", option_msi_exit_codes}, {"--power-cycled", option_power_cycled},
 };
 
 // The bit of an option, or 0 for any other argument.
@@ -76,6 +77,8 @@ bool parse_arguments(int argc, const char *const *argv, arguments &args) {
   if ((seen & option_verify) != 0) args.mode = run_mode::verify;
   if (args.if_differs && !args.yes) return false;  // an option of --yes
   if (args.msi_exit_codes && !args.unattended()) return false;
+  args.power_cycled = (seen & option_power_cycled) != 0;
+  if (args.power_cycled && (seen != option_power_cycled || next < argc)) return false;  // alone
 
   if (next >= argc) return true;
   const char *argument = argv[next];

@@ -25,6 +25,7 @@ struct arguments {
   bool if_differs = false;      // --if-differs (with --yes): write only where the flash differs
   bool msi_exit_codes = false;  // --msi-exit-codes: exit values in Windows Installer's terms
   const char *json = nullptr;   // --json FILE: where the run's report goes
+  bool power_cycled = false;    // --power-cycled: the computer's power was off; forget the updates
   bool help = false;            // --help
   bool version = false;         // --version
 
@@ -35,8 +36,8 @@ struct arguments {
 // Reads the command line (`argv[0]` is the program) into `args`. False when it carries a
 // parameter that is not understood, an option twice, two modes, --json without a file (or
 // with a name that begins with "--"), --if-differs without --yes, --msi-exit-codes without an
-// unattended mode, or an option other than -c, or any word beginning with "--", after the
-// board argument: the caller prints the usage then.
+// unattended mode, --power-cycled with anything else, or an option other than -c, or any word
+// beginning with "--", after the board argument: the caller prints the usage then.
 bool parse_arguments(int argc, const char *const *argv, arguments &args);
 
 // The board number of a "PCI,card:" argument: decimal digits after optional blanks and an

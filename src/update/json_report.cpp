@@ -172,8 +172,14 @@ json board(const board_record &b) {
   out["reason"] = text_or_null(b.reason.empty() ? nullptr : b.reason.c_str());
   out["regions"] = json::array();
   for (const region_record &r : b.regions) out["regions"].push_back(region(r));
-  out["power_cycle_needed"] = power_cycle_needed(b);
-  out["run_again_needed"] = run_again_needed(b);
+  const power_cycle state = power_cycle_of(b);
+  out["power_cycle"] = power_cycle_name(state);
+  // Unknown after the computer has started again: neither needed nor not needed.
+  out["power_cycle_needed"] =
+      state == power_cycle::unconfirmed ? json(nullptr) : json(state == power_cycle::needed);
+  out["run_again_needed"] = state == power_cycle::run_again;
+  out["updated_earlier"] = text_or_null(b.earlier_written.empty() ? nullptr
+                                                                  : b.earlier_written.c_str());
   return out;
 }
 
@@ -184,6 +190,16 @@ std::string version_text(std::uint32_t v) {
   std::snprintf(text, sizeof text, "%u.%u.%u.%u", (v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF,
                 (v >> 24) & 0xFF);
   return text;
+}
+
+const char *power_cycle_name(power_cycle state) {
+  switch (state) {
+    case power_cycle::not_needed: return "not needed";
+    case power_cycle::needed: return "needed";
+    case power_cycle::run_again: return "run again first";
+    case power_cycle::unconfirmed: return "unconfirmed after a restart";
+  }
+  return "not needed";
 }
 
 const char *outcome_name(outcome o) {
@@ -217,7 +233,9 @@ std::string to_json(const run_record &run) {
   for (const board_record &b : run.boards) report["boards"].push_back(board(b));
   report["cards_not_tried"] = run.not_tried;
   report["exit"] = run.exit_value;
-  report["power_cycle_needed"] = power_cycle_needed(run);
+  report["power_cycle_needed"] = power_cycle_needed(run)                    ? json(true)
+                                 : any_board(run, power_cycle::unconfirmed) ? json(nullptr)
+                                                                            : json(false);
   report["run_again_needed"] = run_again_needed(run);
   // ASCII only: every other character as its \u escape.
   return report.dump(2, ' ', true) + "\n";

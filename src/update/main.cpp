@@ -11,6 +11,7 @@
 #include "interrupt.h"
 #include "json_report.h"
 #include "run.h"
+#include "state.h"
 #include "vokoem/vokoem.h"
 
 namespace {
@@ -43,6 +44,8 @@ void help(const char *program) {
   std::printf("  --json FILE   write a report of the run in JSON to FILE\n");
   std::printf("  --msi-exit-codes  with --list, --verify or --yes: exit values as Windows\n");
   std::printf("                Installer's, for deployment systems (Windows only; see below)\n");
+  std::printf("  --power-cycled  alone: the computer's power was off since the last update;\n");
+  std::printf("                the boards' pending power cycle is no longer reported\n");
   std::printf("  --help        print this text\n");
   std::printf("  --version     print the tool's and the firmware package's versions\n");
   std::printf("  -c            accepted for compatibility; every image is always read back\n");
@@ -63,6 +66,51 @@ void help(const char *program) {
   std::printf("The update that asks ends with 0 when a Vantrel board was handed to it and with\n");
   std::printf("-1 (255) otherwise, or with 130 when interrupted. Every mode ends with -1 (255)\n");
   std::printf("for a command line that it cannot use.\n");
+}
+
+// The current time as the report and the state record write it.
+std::string utc_now() {
+  const std::time_t now = std::time(nullptr);
+  char stamp[32] = "";
+  if (const std::tm *t = std::gmtime(&now); t != nullptr) {
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", t);
+  }
+  return stamp;
+}
+
+// Keeps the run's completed updates in the machine's state record, and tells the run which of
+// its boards an earlier run updated. Neither a record that cannot be read nor one that cannot
+// be written fails a board: each is a warning.
+void keep_state(const char *program, vok::update::run_record &run) {
+  vok::update::machine_state state;
+  std::string warning, problem;
+  state.load(warning);
+  if (!warning.empty()) std::fprintf(stderr, "%s: warning: %s\n", program, warning.c_str());
+  if (vok::update::apply_state(state, run, vok::update::machine_state::boot_identity(),
+                               utc_now()) &&
+      !state.save(problem)) {
+    std::fprintf(stderr,
+                 "%s: warning: the record of the boards' updates cannot be written (%s): a later "
+                 "run cannot tell that their power cycle is pending\n",
+                 program, problem.c_str());
+  }
+}
+
+// --power-cycled: the operator says that the computer's power was off since the last update;
+// the records of the updated boards are forgotten.
+int forget_updates(const char *program) {
+  vok::update::machine_state state;
+  std::string warning, problem;
+  state.load(warning);
+  const std::size_t count = state.boards().size();
+  state.forget_all();
+  if (!state.save(problem)) {
+    std::fprintf(stderr, "%s: cannot write the record of the boards' updates: %s\n", program,
+                 problem.c_str());
+    return 1;
+  }
+  std::printf("The power cycle of %zu updated board(s) is no longer reported\n", count);
+  return 0;
 }
 
 void identity() {
@@ -98,6 +146,7 @@ int main(int argc, char **argv) {
     identity();
     return 0;
   }
+  if (args.power_cycled) return forget_updates(program);
 #if !defined(_WIN32)
   // A POSIX exit value holds 0 to 255: 3010 would reach the caller as 194, 1602 as 66.
   if (args.msi_exit_codes) {
@@ -130,6 +179,8 @@ int main(int argc, char **argv) {
   banner(args);
   if (args.unattended()) vok::update::log_run_started(run);
   const int exit_value = vok::update::run_boards(args, run);
+  keep_state(program, run);
+  if (args.unattended()) vok::update::print_earlier_updates(run);
   run.exit_value = vok::update::deployment_exit(args, run, exit_value);
   run.ended = std::time(nullptr);
   if (args.unattended()) vok::update::log_run_ended(run);

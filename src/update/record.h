@@ -73,6 +73,11 @@ struct board_record {
   outcome result = outcome::none;
   std::string reason;  // why it was refused, declined, failed or interrupted
   std::vector<region_record> regions;
+  // A completed update of the board by an earlier run, as the machine's state record keeps it:
+  // in this boot (the power cycle is pending), or before the computer last started (a restart
+  // does not reload the board: whether its power was off since cannot be known).
+  enum class earlier { none, this_boot, before_restart } earlier_update = earlier::none;
+  std::string earlier_written;  // that update's UTC time
 };
 
 struct run_record {
@@ -94,31 +99,46 @@ inline bool regions_written(const board_record &board) {
   return false;
 }
 
-// Whether the board's update is complete, with regions written in this run: the board loads
-// the new images only after the computer's power was off.
+// What the board needs before it runs the images of the update.
+enum class power_cycle {
+  not_needed,
+  needed,       // its update is complete: in this run, or in an earlier one in this boot
+  run_again,    // this run wrote regions but did not complete: update it again first
+  unconfirmed,  // updated before the computer last started: a power cycle may still be due
+};
+const char *power_cycle_name(power_cycle state);
+inline power_cycle power_cycle_of(const board_record &board) {
+  if (regions_written(board)) {
+    return board.result == outcome::updated ? power_cycle::needed : power_cycle::run_again;
+  }
+  switch (board.earlier_update) {
+    case board_record::earlier::this_boot: return power_cycle::needed;
+    case board_record::earlier::before_restart: return power_cycle::unconfirmed;
+    case board_record::earlier::none: break;
+  }
+  return power_cycle::not_needed;
+}
+
+// Whether the computer's power must be off before the board loads the new images.
 inline bool power_cycle_needed(const board_record &board) {
-  return board.result == outcome::updated && regions_written(board);
+  return power_cycle_of(board) == power_cycle::needed;
 }
 
 // Whether the run wrote regions of the board but did not complete its update (an interrupt, a
 // failed region): the board must be updated again before the computer is powered off, or it
 // would start with new and old images side by side.
 inline bool run_again_needed(const board_record &board) {
-  return board.result != outcome::updated && regions_written(board);
+  return power_cycle_of(board) == power_cycle::run_again;
 }
 
 // The same for any board of the run.
-inline bool power_cycle_needed(const run_record &run) {
+inline bool any_board(const run_record &run, power_cycle state) {
   for (const board_record &b : run.boards) {
-    if (power_cycle_needed(b)) return true;
+    if (power_cycle_of(b) == state) return true;
   }
   return false;
 }
-inline bool run_again_needed(const run_record &run) {
-  for (const board_record &b : run.boards) {
-    if (run_again_needed(b)) return true;
-  }
-  return false;
-}
+inline bool power_cycle_needed(const run_record &run) { return any_board(run, power_cycle::needed); }
+inline bool run_again_needed(const run_record &run) { return any_board(run, power_cycle::run_again); }
 
 }  // namespace vok::update

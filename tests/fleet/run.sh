@@ -26,6 +26,7 @@ start_simulator "$build_dir/bin/vok-simulator" --flash-file "$tmp/flash.bin" ||
 
 # Ansible keeps everything inside the temporary directory, whatever the user's home holds.
 mkdir -p "$tmp/home"
+export VANTREL_UPGRADE_STATE_DIR="$tmp/state" VANTREL_UPGRADE_LOCK_DIR="$tmp"
 export HOME="$tmp/home" ANSIBLE_LOCAL_TEMP="$tmp/ansible/local" ANSIBLE_REMOTE_TEMP="$tmp/ansible/remote"
 export ANSIBLE_NOCOLOR=1 ANSIBLE_HOST_KEY_CHECKING=False ANSIBLE_PYTHON_INTERPRETER=auto_silent
 cd "$tmp"

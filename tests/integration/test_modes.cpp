@@ -76,9 +76,15 @@ void expect_report_frame(const json &r, const char *mode, int status) {
     const bool explained = outcome == "listed" || outcome == "updated" ||
                            outcome == "verified" || outcome == "skipped";
     EXPECT_EQ(b["reason"].is_null(), explained) << outcome;
-    // Only a complete update asks for the power cycle; an unfinished one for another run.
-    EXPECT_EQ(b["power_cycle_needed"], written && outcome == "updated") << outcome;
-    EXPECT_EQ(b["run_again_needed"], written && outcome != "updated") << outcome;
+    // Only a complete update asks for the power cycle (in this run, or in an earlier one in
+    // this boot); an unfinished one for another run.
+    const std::string cycle = b["power_cycle"];
+    if (written) {
+      EXPECT_EQ(cycle, outcome == "updated" ? "needed" : "run again first") << outcome;
+    }
+    EXPECT_EQ(b["power_cycle_needed"], cycle == "needed") << cycle;
+    EXPECT_EQ(b["run_again_needed"], cycle == "run again first") << cycle;
+    EXPECT_EQ(b["updated_earlier"].is_null(), written || cycle == "not needed") << cycle;
   }
 }
 
@@ -215,6 +221,9 @@ TEST(Modes, UpdateThenVerifyThenList) {
   expect_report_frame(r, "verify", 0);
   EXPECT_EQ(r["boards"][0]["outcome"], "verified");
   EXPECT_EQ(r["boards"][0]["regions"][3]["words_read"], (region - 64) / 4);
+  // Nothing written, but the update in this boot still waits for the power cycle.
+  EXPECT_EQ(r["boards"][0]["power_cycle"], "needed");
+  EXPECT_EQ(r["power_cycle_needed"], true);
 
   r = run_tool(s, "list_healthy", {"--list"}, 0);
   expect_report_frame(r, "list", 0);

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 
@@ -11,6 +12,24 @@
 
 namespace vok::test {
 namespace {
+
+// The programs that the tests start keep the tool's state record (the boards it updated) in a
+// folder of this test process's own, removed when it ends.
+struct private_state_folder {
+  std::string path;
+  private_state_folder() {
+    if (std::getenv("VANTREL_UPGRADE_STATE_DIR") != nullptr) return;
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    path = std::string(temp) + "vok-state-" + std::to_string(GetCurrentProcessId());
+    std::filesystem::create_directories(path);
+    _putenv_s("VANTREL_UPGRADE_STATE_DIR", path.c_str());
+  }
+  ~private_state_folder() {
+    std::error_code ignored;
+    if (!path.empty()) std::filesystem::remove_all(path, ignored);
+  }
+} state_folder;
 
 std::string command_line(const std::string &program, const std::vector<std::string> &arguments) {
   std::string line = "\"" + program + "\"";

@@ -8,11 +8,33 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 #include "bound_child.h"
 
 namespace vok::test {
+namespace {
+
+// The tool keeps the boards it updated in a state record on the machine: every program that a
+// test process starts keeps it in a folder of that process's own (each test is a process of
+// its own), so that no test sees another's updates. Removed when the test process ends.
+struct private_state_folder {
+  std::string path;
+  private_state_folder() {
+    if (std::getenv("VANTREL_UPGRADE_STATE_DIR") != nullptr) return;
+    char name[] = "/tmp/vok-state-XXXXXX";
+    if (mkdtemp(name) == nullptr) return;
+    path = name;
+    setenv("VANTREL_UPGRADE_STATE_DIR", name, 1);
+  }
+  ~private_state_folder() {
+    if (!path.empty()) std::filesystem::remove_all(path);
+  }
+} state_folder;
+
+}  // namespace
 
 process_result run_process(const std::string &program, const std::vector<std::string> &arguments,
                            const std::string &input, const process_options &options) {

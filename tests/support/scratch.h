@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
+
+#include "environment.h"
 
 namespace vok::test {
 
@@ -16,6 +19,8 @@ struct scratch {
   scratch() {
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
+    // The tool's record of the boards it updated: the test's own, as its flash is.
+    set_environment("VANTREL_UPGRADE_STATE_DIR", path("state"));
   }
   ~scratch() { std::filesystem::remove_all(dir); }
   std::string path(const char *name) const { return (dir / name).string(); }
