@@ -178,6 +178,10 @@ json board(const board_record &b) {
   out["power_cycle_needed"] =
       state == power_cycle::unconfirmed ? json(nullptr) : json(state == power_cycle::needed);
   out["run_again_needed"] = state == power_cycle::run_again;
+  out["region_in_hand"] =
+      b.region_in_hand != 0
+          ? json{{"map", b.region_in_hand}, {"step", b.writing_in_hand ? "write" : "read"}}
+          : json(nullptr);
   out["updated_earlier"] = text_or_null(b.earlier_written.empty() ? nullptr
                                                                   : b.earlier_written.c_str());
   return out;

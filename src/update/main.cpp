@@ -4,6 +4,7 @@
 // and writes a report of the run in JSON.
 #include <cstdio>
 #include <ctime>
+#include <mutex>
 #include <string>
 
 #include "arguments.h"
@@ -172,9 +173,23 @@ int main(int argc, char **argv) {
   run.build = build_time;
   run.mode = vok::update::mode_name(args);
   run.started = std::time(nullptr);
-  if (args.json != nullptr) {
+  // When the system ends the process in the middle of a region (a closed console, a shutdown),
+  // the report and the events kept before that region are what remains of the run.
+  std::mutex kept_lock;
+  vok::update::run_record kept_run;
+  if (args.json != nullptr || args.unattended()) {
     vok::update::prepare_forced_end(
-        [&] { report.keep(vok::update::forced_end_record(run)); }, [&] { report.commit_kept(); });
+        [&] {
+          vok::update::run_record ended = vok::update::forced_end_record(args, run);
+          if (args.json != nullptr) report.keep(ended);
+          std::lock_guard<std::mutex> hold(kept_lock);
+          kept_run = std::move(ended);
+        },
+        [&] {
+          if (args.json != nullptr) report.commit_kept();
+          std::lock_guard<std::mutex> hold(kept_lock);
+          if (args.unattended()) vok::update::log_run_ended(kept_run);
+        });
   }
   banner(args);
   if (args.unattended()) vok::update::log_run_started(run);

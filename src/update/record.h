@@ -73,6 +73,10 @@ struct board_record {
   outcome result = outcome::none;
   std::string reason;  // why it was refused, declined, failed or interrupted
   std::vector<region_record> regions;
+  // The region whose write (or read-back) has begun and not ended: 0 between regions. Only a
+  // report written when the system ends the process in the middle of a region shows one.
+  int region_in_hand = 0;
+  bool writing_in_hand = false;  // its write was sent: the region may hold anything now
   // A completed update of the board by an earlier run, as the machine's state record keeps it:
   // in this boot (the power cycle is pending), or before the computer last started (a restart
   // does not reload the board: whether its power was off since cannot be known).
@@ -108,7 +112,7 @@ enum class power_cycle {
 };
 const char *power_cycle_name(power_cycle state);
 inline power_cycle power_cycle_of(const board_record &board) {
-  if (regions_written(board)) {
+  if (regions_written(board) || board.writing_in_hand) {
     return board.result == outcome::updated ? power_cycle::needed : power_cycle::run_again;
   }
   switch (board.earlier_update) {

@@ -216,15 +216,21 @@ int exit_without_report(const arguments &args, int exit_value) {
   return args.unattended() ? exit_report_not_written : -1;
 }
 
-run_record forced_end_record(const run_record &run) {
+run_record forced_end_record(const arguments &args, const run_record &run) {
   run_record ended = run;
   for (board_record &b : ended.boards) {
     if (b.result != outcome::none) continue;
     b.result = outcome::interrupted;
     b.reason = "the process was ended by the system: the console was closed, or a shutdown";
+    if (b.region_in_hand != 0) {
+      b.reason += std::string(", while map ") + std::to_string(b.region_in_hand) + " was " +
+                  (b.writing_in_hand ? "written: run the update again before the computer is "
+                                       "powered off"
+                                     : "read");
+    }
   }
   ended.ended = std::time(nullptr);
-  ended.exit_value = exit_interrupted;
+  ended.exit_value = deployment_exit(args, ended, exit_interrupted);
   return ended;
 }
 

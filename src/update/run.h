@@ -41,8 +41,9 @@ int deployment_exit(const arguments &args, const run_record &run, int exit_value
 int exit_without_report(const arguments &args, int exit_value);
 
 // The run as its report reads when the system ends the process now: every board in hand
-// interrupted, with the regions done so far.
-run_record forced_end_record(const run_record &run);
+// interrupted, with the regions done so far and the region in hand, and the exit value that
+// an interrupt gives (1602 with --msi-exit-codes).
+run_record forced_end_record(const arguments &args, const run_record &run);
 
 // The name of the run's mode in its report: update, yes, list or verify.
 const char *mode_name(const arguments &args);

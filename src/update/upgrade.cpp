@@ -120,6 +120,13 @@ struct passage {
     board.reason = interrupt;
   }
 
+  // Marks the region in hand, then lets the run keep its report for a forced end.
+  void begin_region(int row, bool writing) {
+    board.region_in_hand = map_of_row[row];
+    board.writing_in_hand = writing;
+    long_step_begins();
+  }
+
   // The region's record in the version table before the update (module "pciflash<map>")
   // against the version and description that the update writes; unknown when the board
   // lists no record for the region, and the data alone then decides.
@@ -141,8 +148,9 @@ struct passage {
 
   // Compares one region with what the update writes: its record, then its data.
   region_record compare(int row, const imageentry &image, const char *description) {
-    long_step_begins();
+    begin_region(row, false);
     region_record r = verifyflash(sv, map_of_row[row], image, description);
+    board.region_in_hand = 0;
     r.record_matches = record_matches(row, description);
     return r;
   }
@@ -325,11 +333,15 @@ int upgradecard(sv_handle *sv, const imageentry (&images)[4], const update_steps
       board.regions.push_back(std::move(*current[row]));
       continue;
     }
-    long_step_begins();
-    board.regions.push_back(mode.write ? programflash(sv, map_of_row[row], table[row],
-                                                      firmware::package_version, desc[row],
-                                                      mode.wait)
-                                       : run.compare(row, table[row], desc[row]));
+    if (!mode.write) {
+      board.regions.push_back(run.compare(row, table[row], desc[row]));
+      continue;
+    }
+    run.begin_region(row, true);
+    board.regions.push_back(programflash(sv, map_of_row[row], table[row],
+                                         firmware::package_version, desc[row], mode.wait));
+    board.region_in_hand = 0;
+    board.writing_in_hand = false;
   }
   if (board.regions.size() < static_cast<std::size_t>(filled_rows)) {
     run.report_interrupted_regions();

@@ -141,9 +141,17 @@ TEST_F(Report, KeptForAForcedEndNamesTheBoardInHandInterrupted) {
   run.boards.resize(2);
   run.boards[0].result = update::outcome::updated;
   run.boards[1].regions.resize(2);
-  const update::run_record ended = update::forced_end_record(run);
+  run.boards[1].region_in_hand = 3;
+  run.boards[1].writing_in_hand = true;
+  update::arguments yes;
+  yes.yes = yes.msi_exit_codes = true;
+  EXPECT_EQ(update::forced_end_record(yes, run).exit_value, update::msi_user_cancelled);
+  yes.msi_exit_codes = false;
+  const update::run_record ended = update::forced_end_record(yes, run);
   EXPECT_EQ(ended.boards[0].result, update::outcome::updated);
   EXPECT_EQ(ended.boards[1].result, update::outcome::interrupted);
+  EXPECT_NE(ended.boards[1].reason.find("while map 3 was written"), std::string::npos);
+  EXPECT_TRUE(update::run_again_needed(ended.boards[1])) << "map 3 may hold anything";
   EXPECT_EQ(ended.exit_value, update::exit_interrupted);
 
   report.keep(ended);
