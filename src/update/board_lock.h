@@ -23,7 +23,9 @@ class board_lock {
   board_lock &operator=(const board_lock &) = delete;
 
   // Takes the lock of board `card` without waiting.
-  state take(int card);
+  state take(int card) { return take_named("card" + std::to_string(card)); }
+  // Takes the lock of another shared thing (the state record: "state") without waiting.
+  state take_named(const std::string &name);
   // Why the lock could not be made, for a warning.
   const std::string &problem() const { return problem_; }
 

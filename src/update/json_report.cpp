@@ -201,7 +201,7 @@ const char *power_cycle_name(power_cycle state) {
     case power_cycle::not_needed: return "not needed";
     case power_cycle::needed: return "needed";
     case power_cycle::run_again: return "run again first";
-    case power_cycle::unconfirmed: return "unconfirmed after a restart";
+    case power_cycle::unconfirmed: return "unconfirmed";
   }
   return "not needed";
 }

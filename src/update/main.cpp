@@ -3,11 +3,14 @@
 // also lists the boards, compares their flash with the images, or updates without questions,
 // and writes a report of the run in JSON.
 #include <cstdio>
+#include <chrono>
 #include <ctime>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "arguments.h"
+#include "board_lock.h"
 #include "event_log.h"
 #include "interrupt.h"
 #include "json_report.h"
@@ -61,9 +64,13 @@ void help(const char *program) {
   std::printf("    5  a board is held by another program (close it, then run this again)\n");
   std::printf("       or by another run of this tool (run this again when it has ended)\n");
   std::printf("  130  interrupted\n");
-  std::printf("With --msi-exit-codes: 3010 written and verified (the power must be off once\n");
-  std::printf("before the boards load the images: a restart is not enough), 0 nothing needed\n");
-  std::printf("writing, 1602 interrupted, 1618 a board is busy (retry later); 1 to 4 as above.\n");
+  std::printf("With --msi-exit-codes: 3010 a power cycle is pending (the images were written,\n");
+  std::printf("in this run or in an earlier one since the computer started: the power must be\n");
+  std::printf("off once before the boards load them; a restart is not enough), 0 nothing\n");
+  std::printf("needed writing, 1602 interrupted, 1618 a board is busy (retry later); 1 to 4 as\n");
+  std::printf("above. The boards whose update completed are remembered on this computer; after\n");
+  std::printf("it started again their power cycle is unconfirmed (the report says null) until\n");
+  std::printf("--power-cycled.\n");
   std::printf("The update that asks ends with 0 when a Vantrel board was handed to it and with\n");
   std::printf("-1 (255) otherwise, or with 130 when interrupted. Every mode ends with -1 (255)\n");
   std::printf("for a command line that it cannot use.\n");
@@ -79,10 +86,21 @@ std::string utc_now() {
   return stamp;
 }
 
+// One run at a time reads, changes and writes the state record (runs on other boards end too):
+// waits up to five seconds for another run's turn, then goes on.
+void hold_state(vok::update::board_lock &held) {
+  for (int wait = 0; wait < 100 && held.take_named("state") == vok::update::board_lock::state::taken;
+       ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
 // Keeps the run's completed updates in the machine's state record, and tells the run which of
 // its boards an earlier run updated. Neither a record that cannot be read nor one that cannot
 // be written fails a board: each is a warning.
 void keep_state(const char *program, vok::update::run_record &run) {
+  vok::update::board_lock held;
+  hold_state(held);
   vok::update::machine_state state;
   std::string warning, problem;
   state.load(warning);
@@ -100,9 +118,12 @@ void keep_state(const char *program, vok::update::run_record &run) {
 // --power-cycled: the operator says that the computer's power was off since the last update;
 // the records of the updated boards are forgotten.
 int forget_updates(const char *program) {
+  vok::update::board_lock held;
+  hold_state(held);
   vok::update::machine_state state;
   std::string warning, problem;
   state.load(warning);
+  if (!warning.empty()) std::fprintf(stderr, "%s: warning: %s\n", program, warning.c_str());
   const std::size_t count = state.boards().size();
   state.forget_all();
   if (!state.save(problem)) {

@@ -80,7 +80,8 @@ struct board_record {
   // A completed update of the board by an earlier run, as the machine's state record keeps it:
   // in this boot (the power cycle is pending), or before the computer last started (a restart
   // does not reload the board: whether its power was off since cannot be known).
-  enum class earlier { none, this_boot, before_restart } earlier_update = earlier::none;
+  // Unknown when the board's serial number could not be read.
+  enum class earlier { none, this_boot, before_restart, unknown } earlier_update = earlier::none;
   std::string earlier_written;  // that update's UTC time
 };
 
@@ -117,7 +118,8 @@ inline power_cycle power_cycle_of(const board_record &board) {
   }
   switch (board.earlier_update) {
     case board_record::earlier::this_boot: return power_cycle::needed;
-    case board_record::earlier::before_restart: return power_cycle::unconfirmed;
+    case board_record::earlier::before_restart:
+    case board_record::earlier::unknown: return power_cycle::unconfirmed;
     case board_record::earlier::none: break;
   }
   return power_cycle::not_needed;

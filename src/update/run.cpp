@@ -91,17 +91,24 @@ void list_board(sv_handle *sv, board_record &board) {
   sv_close(sv);
 }
 
-// Takes the board's lock for the steps that read or write its flash. False, with the board
-// busy, when another run holds it; a lock that cannot be made is only a warning, for the
-// driver's exclusive open still keeps most second runs off.
-bool hold_board(board_lock &lock, board_record &board) {
-  switch (lock.take(board.card)) {
+// Whether the board's lock, taken before its open, lets the steps that read or write its flash
+// go on. False, with the board's outcome, when another run holds it, or when a run that would
+// write cannot make the lock; a comparison goes on without it, with a warning.
+bool hold_board(const arguments &args, board_lock::state locked, const board_lock &lock,
+                board_record &board) {
+  switch (locked) {
     case board_lock::state::held:
       return true;
     case board_lock::state::unavailable:
-      std::fprintf(stderr, "vantrel-upgrade: warning: %s; the run goes on without it\n",
-                   lock.problem().c_str());
-      return true;
+      if (args.mode != run_mode::update) {
+        std::fprintf(stderr, "vantrel-upgrade: warning: %s; the run goes on without it\n",
+                     lock.problem().c_str());
+        return true;
+      }
+      std::printf("Card %d is not written: its lock cannot be made\n", board.card);
+      board.result = outcome::failed;
+      board.reason = lock.problem() + ": nothing written";
+      return false;
     case board_lock::state::taken:
       break;
   }
@@ -112,10 +119,15 @@ bool hold_board(board_lock &lock, board_record &board) {
   return false;
 }
 
-// The card whose device another program holds, when the named board `card` cannot be opened
-// for that reason: the library's device search stops at the first device that it cannot open,
-// so it is the lowest card that reports busy. (Without a board argument the cards below were
-// opened a moment ago: the held one is the card itself.)
+// Whether another run of the tool holds board `card` (its lock is taken).
+bool held_by_another_run(int card) {
+  board_lock probe;
+  return probe.take(card) == board_lock::state::taken;
+}
+
+// The card whose device another program holds, when board `card` cannot be opened for that
+// reason: the library's device search stops at the first device that it cannot open, so it is
+// the lowest card that reports busy.
 int held_card(int card) {
   for (int lower = 0; lower < card; ++lower) {
     char setup[cardstring_size];
@@ -140,16 +152,18 @@ void report_busy(const arguments &args, run_record &run, board_record &board) {
                    "again as administrator (elevated)";
     return;
   }
-  const int held = args.count == 1 ? held_card(board.card) : board.card;
+  const int held = held_card(board.card);
+  const bool by_run = held_by_another_run(held);
+  const char *holder = by_run ? "another run of vantrel-upgrade" : "another program";
+  const std::string advice = by_run ? "run this again when it ends" : "close it, then run this again";
   if (held == board.card) {
-    std::printf("Card %d is busy: another program holds it\n", board.card);
-    board.reason = "another program holds the board: close it, then run this again";
+    std::printf("Card %d is busy: %s holds it\n", board.card, holder);
+    board.reason = std::string(holder) + " holds the board: " + advice;
   } else {
-    std::printf("Card %d cannot be reached: card %d before it is held by another program\n",
-                board.card, held);
-    board.reason = "card " + std::to_string(held) +
-                   " is held by another program, and no board after it can be reached: close "
-                   "that program, then run this again";
+    std::printf("Card %d cannot be reached: card %d before it is held by %s\n", board.card, held,
+                holder);
+    board.reason = "card " + std::to_string(held) + " is held by " + holder +
+                   ", and no board after it can be reached: " + advice;
   }
   board.result = outcome::busy;
   const int last = args.first + args.count - 1;
@@ -252,6 +266,11 @@ int run_boards(const arguments &args, run_record &run, const imageentry (&images
   // stop at once: the report then names each board that the interrupt left undone.
   for (int i = 0; i < args.count; ++i) {
     if (args.count > 1) std::snprintf(cardstring, sizeof cardstring, "PCI,card:%d", i);
+    // The board's lock comes before its open: the driver opens a device for one client
+    // only, so a run that holds the board would keep a second from ever reaching the lock.
+    board_lock lock;
+    const board_lock::state locked =
+        args.mode == run_mode::list ? board_lock::state::held : lock.take(args.first + i);
     int opened = SV_OK;
     sv_handle *sv = open_board(args, cardstring, opened);
     if (sv == nullptr && opened != SV_ERROR_DEVICEINUSE) continue;
@@ -259,6 +278,11 @@ int run_boards(const arguments &args, run_record &run, const imageentry (&images
     board_record &board = run.boards.emplace_back();
     board.card = args.first + i;
     board.setup = cardstring;
+    if (sv == nullptr && locked == board_lock::state::taken) {
+      hold_board(args, locked, lock, board);  // another run of the tool has it open
+      found = found || args.unattended();
+      continue;
+    }
     if (sv == nullptr) {
       // The library's search for a board stops at a device that it cannot open: every later
       // board number would name this device again.
@@ -267,16 +291,24 @@ int run_boards(const arguments &args, run_record &run, const imageentry (&images
     }
     if (!identify(sv, board)) {  // ends the run at once
       sv_close(sv);
-      return interrupted() ? exit_interrupted : args.unattended() ? exit_board_failed : -1;
+      if (!args.unattended()) return interrupted() ? exit_interrupted : -1;
+      // An interrupt may have cut the query short; a board that failed or was refused before
+      // this one decides over it, as below.
+      bool decided = false;
+      for (std::size_t k = 0; k + 1 < run.boards.size(); ++k) {
+        const outcome o = run.boards[k].result;
+        decided = decided || o == outcome::failed || o == outcome::differs || o == outcome::refused;
+      }
+      return interrupted() && !decided ? exit_interrupted : exit_board_failed;
     }
     if (args.mode == run_mode::list) {
       list_board(sv, board);
       found = true;
     } else if (*board.devtype == vantrel_devtype) {
-      board_lock lock;
-      if (!hold_board(lock, board)) {
+      if (!hold_board(args, locked, lock, board)) {
         sv_close(sv);
-        found = found || args.unattended();  // a Vantrel board, only not now: no advice for none
+        // A Vantrel board, only not now: no advice for a machine without one.
+        found = found || (args.unattended() && board.result == outcome::busy);
         continue;
       }
       std::printf(args.mode == run_mode::verify ? " Verifying card %d\n" : " Programming card %d\n",

@@ -11,8 +11,10 @@
 
 #include <nlohmann/json.hpp>  // ahead of <windows.h> and its min and max
 #if defined(_WIN32)
+#include <io.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -95,7 +97,8 @@ void machine_state::load(std::string &warning) {
   // A record that is not what this tool writes is ignored whole: nothing of it is trusted.
   const json read = json::parse(text, nullptr, false);
   std::vector<written_board> boards;
-  bool usable = read.is_object() && read.value("schema", 0) == state_schema &&
+  bool usable = read.is_object() && read.contains("schema") &&
+                read["schema"].is_number_integer() && read["schema"] == state_schema &&
                 read.contains("boards") && read["boards"].is_array();
   for (std::size_t i = 0; usable && i < read["boards"].size(); ++i) {
     const json &b = read["boards"][i];
@@ -135,8 +138,16 @@ bool machine_state::save(std::string &problem) const {
 #endif
                                             ) +
                                     ".tmp");
+  // On the disk before the rename, and the rename after it: the operator is told next to power
+  // the computer off.
   std::FILE *f = std::fopen(temporary.string().c_str(), "wb");
-  bool written = f != nullptr && std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  bool written = f != nullptr && std::fwrite(text.data(), 1, text.size(), f) == text.size() &&
+                 std::fflush(f) == 0 &&
+#if defined(_WIN32)
+                 FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)))) != 0;
+#else
+                 fsync(fileno(f)) == 0;
+#endif
   if (f != nullptr) written = std::fclose(f) == 0 && written;
   if (!written) {
     problem = "'" + temporary.string() + "': " + std::strerror(errno);
@@ -150,6 +161,10 @@ bool machine_state::save(std::string &problem) const {
 #else
   const bool renamed = std::rename(temporary.string().c_str(), file.string().c_str()) == 0;
   if (!renamed) problem = "'" + file.string() + "': " + std::strerror(errno);
+  if (const int folder = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY); renamed && folder >= 0) {
+    fsync(folder);  // the new name; a folder that cannot be flushed keeps the old record at worst
+    ::close(folder);
+  }
 #endif
   if (!renamed) fs::remove(temporary, error);
   return renamed;
@@ -168,16 +183,23 @@ bool apply_state(machine_state &state, run_record &run, const std::string &boot,
                  const std::string &now) {
   bool changed = false;
   for (board_record &b : run.boards) {
-    if (!b.serial || b.result == outcome::skipped) continue;
+    if (b.result == outcome::skipped || b.result == outcome::none) continue;
+    if (!b.serial) {
+      // Without a serial number the board cannot be found in the record: whether an earlier
+      // run wrote it is unknown.
+      if (!regions_written(b)) b.earlier_update = board_record::earlier::unknown;
+      continue;
+    }
     if (regions_written(b)) {
-      if (b.result == outcome::updated) {
-        state.remember({*b.serial, version_text(firmware::package_version), now, boot});
-      } else {
-        state.forget(*b.serial);
-      }
+      // Written in this boot, completed or not: once a later run finds its flash current, the
+      // board waits for its power cycle.
+      state.remember({*b.serial, version_text(firmware::package_version), now, boot});
       changed = true;
       continue;
     }
+    // An earlier update counts only for a flash that this run found current (or did not read):
+    // a board that differs now, or could not be read, needs another run first.
+    if (b.result != outcome::verified && b.result != outcome::listed) continue;
     for (const written_board &w : state.boards()) {
       if (w.serial != *b.serial) continue;
       b.earlier_update = machine_state::same_boot(w.boot, boot)
@@ -201,6 +223,11 @@ void print_earlier_updates(const run_record &run) {
         std::printf("Card %d was updated before the computer last started: unless its power "
                     "was off since (a restart does not reload the board), power the computer off "
                     "and on; --power-cycled says that it was\n",
+                    b.card);
+        break;
+      case board_record::earlier::unknown:
+        std::printf("Card %d: its serial number could not be read, so whether an earlier update "
+                    "waits for a power cycle is not known\n",
                     b.card);
         break;
       case board_record::earlier::none:

@@ -164,7 +164,17 @@ struct passage {
                     std::optional<region_record> (&current)[filled_rows]) {
     std::printf("\nComparing the flash with the images before writing\n");
     bool differs = false;
+    // The regions compared so far, in map order, when the passage ends here.
+    auto keep_compared = [&](std::optional<region_record> last) {
+      std::vector<region_record> kept;
+      for (auto &r : current) {
+        if (r) kept.push_back(std::move(*r));
+      }
+      if (last) kept.push_back(std::move(*last));
+      board.regions = std::move(kept);
+    };
     for (int row = 0; row < filled_rows; ++row) {
+      if (interrupted()) keep_compared(std::nullopt);
       if (stopped_by_interrupt()) return false;
       if (record_matches(row, desc[row]) == false) {
         differs = true;
@@ -174,23 +184,21 @@ struct passage {
       if (r.result == SV_ERROR_FLASH_VERIFY) {
         differs = true;
       } else if (r.result != SV_OK) {
-        board.regions.push_back(std::move(r));
-        break;
+        keep_compared(std::move(r));
+        sv_close(sv);
+        board.result = outcome::failed;
+        board.reason = "map " + std::to_string(board.regions.back().map) +
+                       " could not be read: " + errortext_lookup(board.regions.back().result);
+        return false;
       } else {
         current[row] = std::move(r);
       }
     }
-    if (board.regions.empty() && differs) return true;
-    if (board.regions.empty()) {
-      for (auto &r : current) board.regions.push_back(std::move(*r));
-      std::printf("The flash matches the images: nothing is written\n");
-      board.result = outcome::verified;
-      board.reason = "the flash matches the images: nothing written";
-    } else {
-      board.result = outcome::failed;
-      board.reason = "map " + std::to_string(board.regions.back().map) +
-                     " could not be read: " + errortext_lookup(board.regions.back().result);
-    }
+    if (differs) return true;
+    keep_compared(std::nullopt);
+    std::printf("The flash matches the images: nothing is written\n");
+    board.result = outcome::verified;
+    board.reason = "the flash matches the images: nothing written";
     sv_close(sv);
     return false;
   }

@@ -1,6 +1,6 @@
-// The machine's record of the boards that the tool updated: a later run in the same boot still
-// reports the power cycle as needed, one after the computer started again as unconfirmed, and
-// an unfinished update clears it.
+// The machine's record of the boards that the tool updated: a later run in the same boot that
+// finds the flash current still reports the power cycle as needed, one after the computer
+// started again as unconfirmed; a board that differs now needs another run first.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -65,18 +65,23 @@ TEST_F(MachineState, AnUpdateIsPendingInItsBootAndUnconfirmedAfter) {
   };
   using pc = update::power_cycle;
   const step steps[] = {
-      {"boot-1", outcome::updated, true, pc::needed, update::msi_restart_required, "true"},
-      {"boot-1", outcome::verified, false, pc::needed, update::msi_restart_required, "true"},
-      {"boot-2", outcome::verified, false, pc::unconfirmed, 0, "null"},
-      {"boot-2", outcome::interrupted, true, pc::run_again, update::msi_user_cancelled, "false"},
-      {"boot-2", outcome::verified, false, pc::not_needed, 0, "false"},
+      {"1000000", outcome::updated, true, pc::needed, update::msi_restart_required, "true"},
+      {"1000000", outcome::verified, false, pc::needed, update::msi_restart_required, "true"},
+      {"2000000", outcome::verified, false, pc::unconfirmed, 0, "null"},
+      // Written again in this boot, and interrupted: another run first; that run finds the
+      // flash current, and the power cycle is needed again.
+      {"2000000", outcome::interrupted, true, pc::run_again, update::msi_user_cancelled, "false"},
+      {"2000000", outcome::differs, false, pc::not_needed, update::exit_board_failed, "false"},
+      {"2000000", outcome::verified, false, pc::needed, update::msi_restart_required, "true"},
   };
   update::arguments args;
   args.yes = args.msi_exit_codes = true;
   for (const step &s : steps) {
     const update::run_record run = run_in(s.boot, s.result, s.written);
     EXPECT_EQ(update::power_cycle_of(run.boards[0]), s.expected) << s.boot;
-    const int value = s.result == outcome::interrupted ? update::exit_interrupted : 0;
+    const int value = s.result == outcome::interrupted ? update::exit_interrupted
+                      : s.result == outcome::differs    ? update::exit_board_failed
+                                                        : 0;
     EXPECT_EQ(update::deployment_exit(args, run, value), s.msi_exit) << s.boot;
     EXPECT_NE(update::to_json(run).find(std::string("\"power_cycle_needed\": ") + s.needed),
               std::string::npos)
@@ -86,7 +91,8 @@ TEST_F(MachineState, AnUpdateIsPendingInItsBootAndUnconfirmedAfter) {
 
 TEST_F(MachineState, ARecordThatIsNotTheToolsIsIgnoredWithAWarning) {
   for (const char *text : {"{", "[]", "{\"schema\": 1, \"boards\": [{\"serial\": \"7\"}]}",
-                           "{\"schema\": 2, \"boards\": []}"}) {
+                           "{\"schema\": 2, \"boards\": []}", "{\"schema\": \"1\", \"boards\": []}",
+                           "{\"schema\": null, \"boards\": []}"}) {
     fs::create_directories(dir);
     std::ofstream(dir / "state.json") << text;
     update::machine_state state;
@@ -100,7 +106,7 @@ TEST_F(MachineState, ARecordThatIsNotTheToolsIsIgnoredWithAWarning) {
 TEST_F(MachineState, ARecordThatCannotBeWrittenFailsNoBoard) {
   std::ofstream(dir.string()) << "a file where the folder should be";
   update::machine_state state;
-  state.remember({7, "1.0.34.8", "2026-12-11T10:00:00Z", "boot-1"});
+  state.remember({7, "1.0.34.8", "2026-12-11T10:00:00Z", "1000000"});
   std::string problem;
   EXPECT_FALSE(state.save(problem));
   EXPECT_NE(problem, "");

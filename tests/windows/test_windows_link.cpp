@@ -15,6 +15,7 @@
 #include "golden.h"
 #include "run_process.h"
 #include "simulator_process.h"
+#include "server.h"
 #include "sv_internal.h"
 
 namespace vok::test {
@@ -164,6 +165,26 @@ TEST(WindowsEvents, EachEventHasItsTextInTheToolsMessageTable) {
     LocalFree(text);
   }
   FreeLibrary(tool);
+}
+
+// The simulator's flash file is replaced at every flash write, also where the C runtime's
+// rename refuses to replace a file: the second write is the one that the file keeps.
+TEST(WindowsSimulator, TheFlashFileKeepsTheLastWrite) {
+  char folder[MAX_PATH];
+  GetTempPathA(sizeof folder, folder);
+  const std::string path =
+      std::string(folder) + "vok-flash-" + std::to_string(GetCurrentProcessId()) + ".bin";
+  board::board written;
+  for (const char *comment : {"first", "second"}) {
+    written.set_region(1, {0x01002208, comment, 0, 0, 0});
+    ASSERT_TRUE(sim::save_flash_file(path, written)) << comment;
+  }
+  board::board read;
+  std::string error;
+  EXPECT_TRUE(sim::load_flash_file(path, read, error)) << error;
+  EXPECT_EQ(read.region(1).comment, "second");
+  EXPECT_EQ(GetFileAttributesA((path + ".new").c_str()), INVALID_FILE_ATTRIBUTES);
+  DeleteFileA(path.c_str());
 }
 
 }  // namespace
