@@ -116,6 +116,8 @@ inline power_cycle power_cycle_of(const board_record &board) {
   if (regions_written(board) || board.writing_in_hand) {
     return board.result == outcome::updated ? power_cycle::needed : power_cycle::run_again;
   }
+  // Another program, or another run, holds the board: what it does to the flash is not known.
+  if (board.result == outcome::busy) return power_cycle::unconfirmed;
   switch (board.earlier_update) {
     case board_record::earlier::this_boot: return power_cycle::needed;
     case board_record::earlier::before_restart:
