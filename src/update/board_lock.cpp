@@ -61,10 +61,10 @@ std::string lock_directory() {
 
 namespace {
 
-// Root's folder: made when missing, and refused when another user could write into it.
+// The folder, made when missing; root's own is refused when another user could write into it.
 bool folder_is_safe(const std::string &folder, std::string &problem) {
-  if (geteuid() != 0 || std::getenv("VANTREL_UPGRADE_LOCK_DIR") != nullptr) return true;
   ::mkdir(folder.c_str(), 0755);
+  if (geteuid() != 0 || std::getenv("VANTREL_UPGRADE_LOCK_DIR") != nullptr) return true;
   struct stat s {};
   if (lstat(folder.c_str(), &s) != 0 || !S_ISDIR(s.st_mode) || s.st_uid != 0 ||
       (s.st_mode & (S_IWGRP | S_IWOTH)) != 0) {

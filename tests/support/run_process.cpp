@@ -17,9 +17,11 @@
 namespace vok::test {
 namespace {
 
-// The tool keeps the boards it updated in a state record on the machine: every program that a
-// test process starts keeps it in a folder of that process's own (each test is a process of
-// its own), so that no test sees another's updates. Removed when the test process ends.
+// The tool keeps the boards it updated in a state record on the machine, and its boards'
+// locks in a machine-wide folder: every program that a test process starts keeps both in a
+// folder of that process's own (each test is a process of its own), so that no test sees
+// another's updates and no other run of the tests holds its board. Removed when the test
+// process ends.
 struct private_state_folder {
   std::string path;
   private_state_folder() {
@@ -28,6 +30,7 @@ struct private_state_folder {
     if (mkdtemp(name) == nullptr) return;
     path = name;
     setenv("VANTREL_UPGRADE_STATE_DIR", name, 1);
+    setenv("VANTREL_UPGRADE_LOCK_DIR", name, 1);
   }
   ~private_state_folder() {
     if (!path.empty()) std::filesystem::remove_all(path);

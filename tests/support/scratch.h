@@ -21,6 +21,7 @@ struct scratch {
     std::filesystem::create_directories(dir);
     // The tool's record of the boards it updated: the test's own, as its flash is.
     set_environment("VANTREL_UPGRADE_STATE_DIR", path("state"));
+    set_environment("VANTREL_UPGRADE_LOCK_DIR", dir.string());
   }
   ~scratch() { std::filesystem::remove_all(dir); }
   std::string path(const char *name) const { return (dir / name).string(); }
