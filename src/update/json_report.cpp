@@ -109,14 +109,6 @@ json number_or_null(const std::optional<std::int32_t> &value) {
   return value ? json(*value) : json(nullptr);
 }
 
-json utc(std::time_t value) {
-  char stamp[32] = "";
-  if (const std::tm *time = std::gmtime(&value); time != nullptr) {  // single-threaded
-    std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", time);
-  }
-  return stamp;
-}
-
 json modules(const std::vector<module_record> &list) {
   json out = json::array();
   for (const module_record &m : list) {
@@ -189,6 +181,14 @@ json board(const board_record &b) {
 
 }  // namespace
 
+std::string utc_text(std::time_t value) {
+  char stamp[32] = "";
+  if (const std::tm *time = std::gmtime(&value); time != nullptr) {  // single-threaded
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", time);
+  }
+  return stamp;
+}
+
 std::string version_text(std::uint32_t v) {
   char text[32];
   std::snprintf(text, sizeof text, "%u.%u.%u.%u", (v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF,
@@ -231,8 +231,8 @@ std::string to_json(const run_record &run) {
   report["package"] = {{"name", text(firmware::package_string)},
                        {"version", version_text(firmware::package_version)}};
   report["mode"] = run.mode;
-  report["started"] = utc(run.started);
-  report["ended"] = utc(run.ended);
+  report["started"] = utc_text(run.started);
+  report["ended"] = utc_text(run.ended);
   report["boards"] = json::array();
   for (const board_record &b : run.boards) report["boards"].push_back(board(b));
   report["cards_not_tried"] = run.not_tried;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <ctime>
 #include <mutex>
 #include <string>
 
@@ -12,6 +13,9 @@
 namespace vok::update {
 
 inline constexpr int report_schema = 1;
+
+// A time as the report (and the state record) writes it: UTC, such as "2026-12-09T10:15:00Z".
+std::string utc_text(std::time_t value);
 
 // The report as JSON text.
 std::string to_json(const run_record &run);

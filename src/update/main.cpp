@@ -76,23 +76,18 @@ void help(const char *program) {
   std::printf("for a command line that it cannot use.\n");
 }
 
-// The current time as the report and the state record write it.
-std::string utc_now() {
-  const std::time_t now = std::time(nullptr);
-  char stamp[32] = "";
-  if (const std::tm *t = std::gmtime(&now); t != nullptr) {
-    std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", t);
-  }
-  return stamp;
-}
-
-// One run at a time reads, changes and writes the state record (runs on other boards end too):
-// waits up to five seconds for another run's turn, then goes on.
-void hold_state(vok::update::board_lock &held) {
+// Takes the state record's turn (one run at a time reads, changes and writes it; runs on other
+// boards end too: waits up to five seconds, then goes on) and reads it; a record that cannot be
+// read is a warning.
+void load_state(const char *program, vok::update::board_lock &held,
+                vok::update::machine_state &state) {
   for (int wait = 0; wait < 100 && held.take_named("state") == vok::update::board_lock::state::taken;
        ++wait) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
+  std::string warning;
+  state.load(warning);
+  if (!warning.empty()) std::fprintf(stderr, "%s: warning: %s\n", program, warning.c_str());
 }
 
 // Keeps the run's completed updates in the machine's state record, and tells the run which of
@@ -100,13 +95,11 @@ void hold_state(vok::update::board_lock &held) {
 // be written fails a board: each is a warning.
 void keep_state(const char *program, vok::update::run_record &run) {
   vok::update::board_lock held;
-  hold_state(held);
   vok::update::machine_state state;
-  std::string warning, problem;
-  state.load(warning);
-  if (!warning.empty()) std::fprintf(stderr, "%s: warning: %s\n", program, warning.c_str());
+  load_state(program, held, state);
+  std::string problem;
   if (vok::update::apply_state(state, run, vok::update::machine_state::boot_identity(),
-                               utc_now()) &&
+                               vok::update::utc_text(std::time(nullptr))) &&
       !state.save(problem)) {
     std::fprintf(stderr,
                  "%s: warning: the record of the boards' updates cannot be written (%s): a later "
@@ -119,11 +112,9 @@ void keep_state(const char *program, vok::update::run_record &run) {
 // the records of the updated boards are forgotten.
 int forget_updates(const char *program) {
   vok::update::board_lock held;
-  hold_state(held);
   vok::update::machine_state state;
-  std::string warning, problem;
-  state.load(warning);
-  if (!warning.empty()) std::fprintf(stderr, "%s: warning: %s\n", program, warning.c_str());
+  load_state(program, held, state);
+  std::string problem;
   const std::size_t count = state.boards().size();
   state.forget_all();
   if (!state.save(problem)) {
